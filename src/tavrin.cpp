@@ -1,0 +1,274 @@
+// tavrin: finds the channels of a 32-channel ADC readout chip whose samples
+// never come down to 0 or 1 (a bit stuck at 1), appends every channel's
+// range to a log and prints a stuck-channel report.
+
+#include <TString.h>
+#include <TStyle.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bitset>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+constexpr int kNChan = 32;           // channels per chip
+constexpr int kMaxLineLength = 192;  // line buffer size, terminating NUL included
+
+namespace {
+
+// Bytes read from the sample file at a time. The build sets it; the tests
+// use a tiny block so that lines straddle block boundaries everywhere.
+constexpr std::size_t kBlockSize = TAVRIN_BLOCK_BYTES;
+
+constexpr int kAdcBits = 10;
+constexpr int kNoMinimum = 1 << kAdcBits;  // above every ADC code
+constexpr int kNoMaximum = -1;             // below every ADC code
+constexpr int kHighestUnstuckMinimum = 1;
+
+constexpr char kLogHeader[] = "Ch   Min   Max\n";
+// A row holds the channel and two ints of up to 11 characters each.
+constexpr std::size_t kMaxLogRowBytes = 2 + 2 + 11 + 2 + 11 + 1;
+constexpr std::size_t kMaxLogBlockBytes =
+    sizeof kLogHeader + kNChan * kMaxLogRowBytes;
+
+constexpr std::int64_t kSaturated = std::int64_t{INT_MAX} + 1;
+
+// Reports a failure on a file the Unix way; returns the exit status it sets.
+int fail(const char* file, int error)
+{
+    std::fprintf(stderr, "tavrin: %s: %s\n", file, std::strerror(error));
+    return 1;
+}
+
+int clamp_to_int(std::int64_t value)
+{
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+// Whitespace that may lead a token: a space or a newline never stands
+// inside one, since those split tokens and lines.
+bool is_inner_space(char c)
+{
+    return c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool is_digit(char c)
+{
+    return static_cast<unsigned char>(c - '0') < 10;
+}
+
+// Converts the token at p the way atoi does, but saturating at the int
+// limits, and moves p to the first space or NUL after the token.
+int token_value(const char*& p)
+{
+    while (is_inner_space(*p)) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    std::int64_t magnitude = 0;
+    for (; is_digit(*p); ++p) {
+        if (magnitude < kSaturated) magnitude = magnitude * 10 + (*p - '0');
+    }
+    while (*p != ' ' && *p != '\0') ++p;
+    return clamp_to_int(negative ? -magnitude : magnitude);
+}
+
+// Folds the tokens of one NUL-terminated line into the channel ranges.
+// Tokens are split at spaces only; a NUL ends them, and tokens after the
+// last channel's are ignored.
+void scan_line(const char* p, int (&minimum)[kNChan], int (&maximum)[kNChan])
+{
+    for (int chan = 0; chan < kNChan; ++chan) {
+        while (*p == ' ') ++p;
+        if (*p == '\0') return;
+        const int value = token_value(p);
+        if (value < minimum[chan]) minimum[chan] = value;
+        if (value > maximum[chan]) maximum[chan] = value;
+    }
+}
+
+ssize_t read_block(int fd, char* into, std::size_t size)
+{
+    ssize_t got;
+    do {
+        got = read(fd, into, size);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+// Reports a line over the length limit; the scan ends there.
+int stop_at_long_line(const char* path, long line_number)
+{
+    std::fprintf(stderr, "tavrin: %s: line %ld: more than %d characters, scan stopped\n",
+                 path, line_number, kMaxLineLength - 1);
+    return 1;
+}
+
+// Scans every complete line of the sample file into the channel ranges,
+// reading it in blocks. An unfinished line is moved to the front of the
+// buffer and completed by the next block; it always fits, since a line
+// over the limit ends the scan. Returns 0, or 1 when the scan stopped
+// early; a last line without a newline is left out with a warning.
+int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan])
+{
+    char buffer[kMaxLineLength + kBlockSize];
+    std::size_t pending = 0;  // bytes of the unfinished line at the front
+    long line_number = 0;
+    for (;;) {
+        const ssize_t got = read_block(fd, buffer + pending, kBlockSize);
+        if (got < 0) return fail(path, errno);
+        if (got == 0) break;
+        char* line = buffer;
+        char* const end = buffer + pending + got;
+        while (char* newline = static_cast<char*>(std::memchr(line, '\n', end - line))) {
+            ++line_number;
+            if (newline - line >= kMaxLineLength) return stop_at_long_line(path, line_number);
+            *newline = '\0';
+            scan_line(line, minimum, maximum);
+            line = newline + 1;
+        }
+        pending = end - line;
+        if (pending >= kMaxLineLength) return stop_at_long_line(path, line_number + 1);
+        std::memmove(buffer, line, pending);
+    }
+    if (pending > 0) {
+        std::fprintf(stderr, "tavrin: %s: line %ld: no newline at the end, line ignored\n",
+                     path, line_number + 1);
+    }
+    return 0;
+}
+
+// Formats the range table, header and one row per channel; returns its size.
+std::size_t format_block(char (&block)[kMaxLogBlockBytes], const int (&minimum)[kNChan],
+                         const int (&maximum)[kNChan])
+{
+    std::size_t size = std::snprintf(block, sizeof block, "%s", kLogHeader);
+    for (int chan = 0; chan < kNChan; ++chan) {
+        size += std::snprintf(block + size, sizeof block - size, "%2d  %4d  %4d\n", chan,
+                              minimum[chan], maximum[chan]);
+    }
+    return size;
+}
+
+// Appends the whole table in one write and closes the log, so that runs
+// sharing a log never interleave and a run cut short leaves no partial
+// table. Returns 0, or 1 after reporting a failed write or close.
+int append_block(std::FILE* log, const char* log_path, const int (&minimum)[kNChan],
+                 const int (&maximum)[kNChan])
+{
+    char block[kMaxLogBlockBytes];
+    const std::size_t size = format_block(block, minimum, maximum);
+    if (std::fwrite(block, 1, size, log) != size) {
+        const int error = errno;
+        std::fclose(log);
+        return fail(log_path, error);
+    }
+    if (std::fclose(log) != 0) return fail(log_path, errno);
+    return 0;
+}
+
+// Ends a console line with a flush, so that a failed write to standard
+// output shows at once; keeps the reason of the first failure.
+void end_line(int& console_error)
+{
+    std::cout << std::endl;
+    if (!std::cout && console_error == 0) console_error = errno != 0 ? errno : EIO;
+}
+
+// Lists the channels whose minimum never came down to 0 or 1. A bit stuck
+// at 1 stays set in the minimum, so its binary form shows which one.
+void report_stuck(const int (&minimum)[kNChan], int& console_error)
+{
+    int nstuck = 0;
+    for (const int low : minimum) {
+        if (low > kHighestUnstuckMinimum) ++nstuck;
+    }
+    if (nstuck == 0) return;
+    std::cout << " nstuck " << nstuck;
+    end_line(console_error);
+    for (int chan = 0; chan < kNChan; ++chan) {
+        const int low = minimum[chan];
+        if (low <= kHighestUnstuckMinimum) continue;
+        std::cout << " stuck chan " << chan << " min dec " << low << " hex " << std::hex << low
+                  << std::dec << " bin " << std::bitset<kAdcBits>(low);
+        end_line(console_error);
+    }
+}
+
+// The directory of the sample file, which receives the range log; a bare
+// file name lies in the current directory.
+std::string directory_of(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+void print_usage(int argc)
+{
+    std::printf("not enough arguments: argc = %d\nSyntax should be:\n"
+                "./zelquist.exe chipstring config adcfilename\n",
+                argc);
+    std::printf("Example:\n./tavrin.exe 171741 20mV_delay-all "
+                "/home/nuv/robot/20180911/091954_sta2_sampa171471/"
+                "091954_sta2_sampa171471_quirn00_link02_20mV_delay-all_adc.txt\n");
+}
+
+}  // namespace
+
+// Scans the sample file, appends the channel ranges to the range log and
+// reports the stuck channels. Every output is produced from whatever could
+// be read; the result is 1 when anything failed, otherwise 0.
+int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
+                 const char* /*config*/)
+{
+    gStyle->SetOptStat(0);
+    gStyle->SetOptFit(73);
+    gStyle->SetStatX(0.5);
+
+    int status = 0;
+    std::FILE* const log = std::fopen(log_path, "a");
+    if (log == nullptr) status = fail(log_path, errno);
+    const int fd = open(sample_path, O_RDONLY);
+    if (fd < 0) status = fail(sample_path, errno);
+
+    int console_error = 0;
+    std::cout << " reading file " << sample_path;
+    end_line(console_error);
+    std::cout << " writing file " << log_path;
+    end_line(console_error);
+
+    int minimum[kNChan];
+    int maximum[kNChan];
+    std::fill(std::begin(minimum), std::end(minimum), kNoMinimum);
+    std::fill(std::begin(maximum), std::end(maximum), kNoMaximum);
+    if (fd >= 0 && scan_file(fd, sample_path, minimum, maximum) != 0) status = 1;
+    if (log != nullptr && append_block(log, log_path, minimum, maximum) != 0) status = 1;
+
+    report_stuck(minimum, console_error);
+    if (fd >= 0) close(fd);
+    if (console_error != 0) status = fail("standard output", console_error);
+    return status;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc <= 3) {
+        print_usage(argc);
+        return -1;
+    }
+    const int chip = clamp_to_int(std::strtol(argv[1], nullptr, 10));
+    const std::string directory = directory_of(argv[3]);
+    const char* const log_path =
+        Form("%s/zelquist_sampa%s_%s.log", directory.c_str(), argv[1], argv[2]);
+    return analyse_file(chip, argv[3], log_path, argv[2]);
+}

@@ -1,0 +1,275 @@
+// End-to-end tests: the built tool runs in a scratch directory, and its
+// standard output, standard error, exit status and range log are checked.
+#include "runner.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <map>
+#include <thread>
+#include <utility>
+
+namespace {
+
+const std::string kTool = TAVRIN_EXE;
+const std::string kLog = "zelquist_sampa7_cfg.log";  // next to "s.txt"
+const std::string kEmptyLog = [] {
+    std::string block = "Ch   Min   Max\n";
+    for (int chan = 0; chan < 10; ++chan) block += " " + std::to_string(chan) + "  1024    -1\n";
+    for (int chan = 10; chan < 32; ++chan) block += std::to_string(chan) + "  1024    -1\n";
+    return block;
+}();
+
+using Ranges = std::map<int, std::pair<int, int>>;  // channel -> (min, max)
+
+// Reads a one-block range log back; channels at their starting values are left out.
+Ranges parse_log(const std::string& log)
+{
+    std::istringstream in(log);
+    std::string header;
+    std::getline(in, header);
+    EXPECT_EQ(header, "Ch   Min   Max");
+    Ranges ranges;
+    int chan, low, high, rows = 0;
+    for (; in >> chan >> low >> high; ++rows) {
+        EXPECT_EQ(chan, rows);
+        if (low != 1024 || high != -1) ranges[chan] = {low, high};
+    }
+    EXPECT_EQ(rows, 32);
+    return ranges;
+}
+
+std::string line_of(const std::vector<int>& values)
+{
+    std::string line;
+    for (const int value : values) line += std::to_string(value) + " ";
+    return line + "\n";
+}
+
+Outcome analyse(const std::string& samples)
+{
+    write_file("s.txt", samples);
+    return run(kTool, {"7", "cfg", "s.txt"});
+}
+
+class Tavrin : public ScratchDir {};
+
+TEST_F(Tavrin, UsageWhenArgumentsAreMissing)
+{
+    const std::string syntax = "Syntax should be:\n./zelquist.exe chipstring config adcfilename\n"
+                               "Example:\n./tavrin.exe 171741 20mV_delay-all /home/nuv/robot/"
+                               "20180911/091954_sta2_sampa171471/091954_sta2_sampa171471_quirn00_"
+                               "link02_20mV_delay-all_adc.txt\n";
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{}, 1}, {{"7"}, 2}, {{"7", "cfg"}, 3}};
+    for (const auto& [args, argc] : cases) {
+        const Outcome outcome = run(kTool, args);
+        EXPECT_EQ(outcome.status, 255);
+        EXPECT_EQ(outcome.out, "not enough arguments: argc = " + std::to_string(argc) + "\n" + syntax);
+        EXPECT_EQ(outcome.err, "");
+    }
+    // Nothing but what the runs printed is left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 2);
+}
+
+TEST_F(Tavrin, ExtraArgumentsChangeNothing)
+{
+    write_file("s.txt", "0 5\n");
+    const Outcome three = run(kTool, {"7", "cfg", "s.txt"});
+    const Outcome five = run(kTool, {"7", "cfg", "s.txt", "x", "y"});
+    EXPECT_EQ(five.out, three.out);
+    EXPECT_EQ(five.status, 0);
+    // Each run appends a block of its own.
+    const std::string log = slurp(kLog);
+    EXPECT_EQ(log, log.substr(0, log.size() / 2) + log.substr(0, log.size() / 2));
+    EXPECT_EQ(parse_log(log.substr(0, log.size() / 2)), (Ranges{{0, {0, 0}}, {1, {5, 5}}}));
+}
+
+TEST_F(Tavrin, RangeLogIsNamedAfterDirectoryChipAndConfig)
+{
+    std::filesystem::create_directories("a/b");
+    const std::string root_log = "/zelquist_sampa" + std::to_string(getpid()) + "_cfg.log";
+    const std::vector<std::vector<std::string>> cases = {
+        {"171741", "20mV_delay-all", "a/b/c_adc.txt", "a/b/zelquist_sampa171741_20mV_delay-all.log"},
+        {"abc", "x", "a/c_adc.txt", "a/zelquist_sampaabc_x.log"},
+        {"7", "cfg", "c_adc.txt", "./zelquist_sampa7_cfg.log"},
+        {std::to_string(getpid()), "cfg", "/x_adc.txt", root_log},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = run(kTool, {c[0], c[1], c[2]});
+        EXPECT_EQ(outcome.out.substr(0, outcome.out.find(" nstuck")),
+                  " reading file " + c[2] + "\n writing file " + c[3] + "\n");
+        if (c[3] != root_log) {
+            EXPECT_EQ(slurp(c[3]), kEmptyLog) << c[3];
+        }
+    }
+    std::filesystem::remove(root_log);
+}
+
+struct ScanCase {
+    const char* name;
+    std::string samples;
+    Ranges expected;
+};
+
+TEST_F(Tavrin, ScanRules)
+{
+    std::vector<int> forty(40);
+    for (int i = 0; i < 40; ++i) forty[i] = 100 + i;
+    Ranges first32;
+    for (int chan = 0; chan < 32; ++chan) first32[chan] = {100 + chan, 100 + chan};
+    const std::string longest = "1" + std::string(189, ' ') + "2\n";  // 191 characters
+    const std::vector<ScanCase> cases = {
+        {"empty file", "", {}},
+        {"one line", "5 6 7\n", {{0, {5, 5}}, {1, {6, 6}}, {2, {7, 7}}}},
+        {"spaces", "  5   6 7  \n   \n\n", {{0, {5, 5}}, {1, {6, 6}}, {2, {7, 7}}}},
+        {"tabs stay in tokens", "\t5 6\t7 \t \v\f8\n", {{0, {5, 5}}, {1, {6, 6}}, {2, {0, 0}}, {3, {8, 8}}}},
+        {"carriage returns", "5 6\r\n\r\n3 \r\n", {{0, {0, 5}}, {1, {0, 6}}}},
+        {"signs", "-5 +5 +-5 --5 - 5-3\n", {{0, {-5, -1}}, {1, {5, 5}}, {2, {0, 0}}, {3, {0, 0}}, {4, {0, 0}}, {5, {5, 5}}}},
+        {"letters", "12abc abc 0x1F \xe9" "7\n", {{0, {12, 12}}, {1, {0, 0}}, {2, {0, 0}}, {3, {0, 0}}}},
+        {"NUL ends the tokens of its line", std::string("5 6\0 7 8\n9\n", 11), {{0, {5, 9}}, {1, {6, 6}}}},
+        {"only 32 columns", line_of(forty), first32},
+        {"saturation", "2147483648 -2147483649 99999999999999999999 -2147483648\n",
+         {{0, {1024, INT_MAX}}, {1, {INT_MIN, -1}}, {2, {1024, INT_MAX}}, {3, {INT_MIN, -1}}}},
+        {"out of ADC range", "-5 2000\n-7 1500\n", {{0, {-7, -1}}, {1, {1024, 2000}}}},
+        {"191 characters", longest, {{0, {1, 1}}, {1, {2, 2}}}},
+    };
+    for (const ScanCase& c : cases) {
+        const Outcome outcome = analyse(c.samples);
+        EXPECT_EQ(outcome.status, 0) << c.name;
+        EXPECT_EQ(outcome.err, "") << c.name;
+        EXPECT_EQ(parse_log(slurp(kLog)), c.expected) << c.name;
+        std::filesystem::remove(kLog);
+    }
+}
+
+struct StopCase {
+    const char* name;
+    std::string samples;
+    int status;
+    std::string err;
+    Ranges expected;
+};
+
+TEST_F(Tavrin, LongLinesAndUnfinishedLastLines)
+{
+    const std::string line192 = std::string(191, ' ') + "1";
+    const std::vector<StopCase> cases = {
+        {"192 characters stop the scan", "7 8\n" + line192 + "\n2 2\n", 1,
+         "tavrin: s.txt: line 2: more than 191 characters, scan stopped\n", {{0, {7, 7}}, {1, {8, 8}}}},
+        {"long last line without newline", line192, 1,
+         "tavrin: s.txt: line 1: more than 191 characters, scan stopped\n", {}},
+        {"no newline at the end", "5 6\n7 8", 0,
+         "tavrin: s.txt: line 2: no newline at the end, line ignored\n", {{0, {5, 5}}, {1, {6, 6}}}},
+        {"191 characters without newline", line192.substr(1), 0,
+         "tavrin: s.txt: line 1: no newline at the end, line ignored\n", {}},
+    };
+    for (const StopCase& c : cases) {
+        const Outcome outcome = analyse(c.samples);
+        EXPECT_EQ(outcome.status, c.status) << c.name;
+        EXPECT_EQ(outcome.err, c.err) << c.name;
+        EXPECT_EQ(parse_log(slurp(kLog)), c.expected) << c.name;
+        std::filesystem::remove(kLog);
+    }
+}
+
+TEST_F(Tavrin, ReportFormat)
+{
+    auto line_with = [](const std::map<int, int>& values, int columns = 32) {
+        std::vector<int> line(columns, 0);
+        for (const auto& [chan, value] : values) line[chan] = value;
+        return line_of(line);
+    };
+    const std::string head = " reading file s.txt\n writing file ./" + kLog + "\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {line_with({{5, 1}, {6, -3}}), ""},
+        {line_with({{3, 5}}), " nstuck 1\n stuck chan 3 min dec 5 hex 5 bin 0000000101\n"},
+        {line_with({{4, 2}, {9, 1}, {31, 1023}}),
+         " nstuck 2\n stuck chan 4 min dec 2 hex 2 bin 0000000010\n"
+         " stuck chan 31 min dec 1023 hex 3ff bin 1111111111\n"},
+        {line_with({}, 31), " nstuck 1\n stuck chan 31 min dec 1024 hex 400 bin 0000000000\n"},
+    };
+    for (const auto& [samples, report] : cases) {
+        EXPECT_EQ(analyse(samples).out, head + report) << samples;
+    }
+}
+
+TEST_F(Tavrin, LogRowsAreFixedWidth)
+{
+    analyse("0 5 -7 1023 2147483647 -2147483648\n5 7\n");
+    const std::string rows = "Ch   Min   Max\n 0     0     5\n 1     5     7\n 2    -7    -1\n"
+                             " 3  1023  1023\n 4  1024  2147483647\n 5  -2147483648    -1\n"
+                             " 6  1024    -1\n";
+    EXPECT_EQ(slurp(kLog).substr(0, rows.size()), rows);
+}
+
+TEST_F(Tavrin, TheExampleRecordingHasOneStuckChannel)
+{
+    std::filesystem::copy_file(TAVRIN_EXAMPLE, "171741_adc.txt");
+    const Outcome outcome = run(kTool, {"171741", "20mV_delay-all", "./171741_adc.txt"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, " reading file ./171741_adc.txt\n"
+                           " writing file ./zelquist_sampa171741_20mV_delay-all.log\n"
+                           " nstuck 1\n stuck chan 12 min dec 6 hex 6 bin 0000000110\n");
+    EXPECT_EQ(outcome.err, "");
+}
+
+struct FailureCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string out_path;  // where standard output goes
+    std::string err;
+    std::string log;   // the log the run should leave at kLog
+    bool reported;     // whether the stuck-channel report reaches standard output
+};
+
+TEST_F(Tavrin, FailuresAreReportedAndTheRestStillDone)
+{
+    std::filesystem::create_directory("dir");
+    std::filesystem::create_directory("full");
+    std::filesystem::create_symlink("/dev/full", "full/" + kLog);
+    write_file("s.txt", "0 5\n");
+    write_file("full/s.txt", "0 5\n");
+    std::string no_samples = kEmptyLog;
+    std::string samples = kEmptyLog;
+    samples.replace(samples.find(" 0  1024    -1"), 14, " 0     0     0");
+    samples.replace(samples.find(" 1  1024    -1"), 14, " 1     5     5");
+    const std::vector<FailureCase> cases = {
+        {"missing samples", {"7", "cfg", "./none.txt"}, "out",
+         "tavrin: ./none.txt: No such file or directory\n", no_samples, true},
+        {"samples are a directory", {"7", "cfg", "./dir"}, "out", "tavrin: ./dir: Is a directory\n",
+         no_samples, true},
+        {"log directory missing", {"7", "cfg/x", "./s.txt"}, "out",
+         "tavrin: ./zelquist_sampa7_cfg/x.log: No such file or directory\n", "", true},
+        {"log on a full disk", {"7", "cfg", "full/s.txt"}, "out",
+         "tavrin: full/zelquist_sampa7_cfg.log: No space left on device\n", "", true},
+        {"standard output on a full disk", {"7", "cfg", "./s.txt"}, "/dev/full",
+         "tavrin: standard output: No space left on device\n", samples, false},
+    };
+    for (const FailureCase& c : cases) {
+        const Outcome outcome = run(kTool, c.args, c.out_path);
+        EXPECT_EQ(outcome.status, 1) << c.name;
+        EXPECT_EQ(outcome.err, c.err) << c.name;
+        EXPECT_EQ(std::filesystem::exists(kLog) ? slurp(kLog) : "", c.log) << c.name;
+        EXPECT_EQ(outcome.out.find(" nstuck ") != std::string::npos, c.reported) << c.name;
+        std::filesystem::remove(kLog);
+    }
+}
+
+TEST_F(Tavrin, KilledRunLeavesNoPartialBlock)
+{
+    // The run blocks opening a pipe with no writer, with its log already open.
+    ASSERT_EQ(mkfifo("s.txt", 0600), 0);
+    const pid_t pid = start(kTool, {"7", "cfg", "./s.txt"});
+    for (int tries = 0; tries < 500 && !std::filesystem::exists(kLog); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(std::filesystem::exists(kLog));
+    kill(pid, SIGKILL);
+    EXPECT_EQ(finish(pid).status, 128 + SIGKILL);
+    EXPECT_EQ(slurp(kLog), "");
+}
+
+}  // namespace
