@@ -6,6 +6,7 @@
 #include <TStyle.h>
 
 #include <fcntl.h>
+#include <emmintrin.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,15 @@ constexpr std::size_t kMaxLogBlockBytes =
 
 constexpr std::int64_t kSaturated = std::int64_t{INT_MAX} + 1;
 
+// The scan classifies a line 64 bytes at a time, 16 per vector, and so may
+// read up to a window's worth past the end of a line.
+constexpr int kWindowBytes = 64;
+constexpr int kVectorBytes = 16;
+constexpr unsigned kShortNumberDigits = 4;
+// Token values of one line: up to the channel count, and the rest of the
+// window in which the last channel's token starts.
+constexpr int kMaxLineValues = kNChan + kWindowBytes / 2;
+
 // Reports a failure on a file the Unix way; returns the exit status it sets.
 int fail(const char* file, int error)
 {
@@ -68,32 +78,107 @@ bool is_digit(char c)
     return static_cast<unsigned char>(c - '0') < 10;
 }
 
-// Converts the token at p the way atoi does, but saturating at the int
-// limits, and moves p to the first space or NUL after the token.
-int token_value(const char*& p)
+// Converts the token at p the way atoi does, saturating at the int limits.
+// The token ends at a space or a NUL, where the digits end too.
+int general_token_value(const char* p)
 {
     while (is_inner_space(*p)) ++p;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
     std::int64_t magnitude = 0;
-    for (; is_digit(*p); ++p) {
-        if (magnitude < kSaturated) magnitude = magnitude * 10 + (*p - '0');
-    }
-    while (*p != ' ' && *p != '\0') ++p;
+    for (; is_digit(*p); ++p) magnitude = std::min(magnitude * 10 + (*p - '0'), kSaturated);
     return clamp_to_int(negative ? -magnitude : magnitude);
 }
 
-// Folds the tokens of one NUL-terminated line into the channel ranges.
-// Tokens are split at spaces only; a NUL ends them, and tokens after the
-// last channel's are ignored.
-void scan_line(const char* p, int (&minimum)[kNChan], int (&maximum)[kNChan])
+// The value of the n (1 to 4) digits at p, without a loop over them: the
+// digits are shifted so that missing leading ones read as zeros, then
+// combined in pairs.
+int short_number_value(const char* p, unsigned n)
 {
-    for (int chan = 0; chan < kNChan; ++chan) {
-        while (*p == ' ') ++p;
-        if (*p == '\0') return;
-        const int value = token_value(p);
-        if (value < minimum[chan]) minimum[chan] = value;
-        if (value > maximum[chan]) maximum[chan] = value;
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte is the lowest");
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    v = (v - 0x30303030u) << (8 * (kShortNumberDigits - n));
+    v = v * 10 + (v >> 8);  // first pair in byte 0, second in byte 2
+    return static_cast<int>(((v & 0x00FF00FF) * (1 + (100 << 16))) >> 16);
+}
+
+// The value of the token at p, which starts with n digits. Plain numbers
+// of up to four digits, which every ADC code is, take the quick way.
+int token_value(const char* p, unsigned n)
+{
+    if (n - 1 < kShortNumberDigits) return short_number_value(p, n);
+    return general_token_value(p);
+}
+
+// Bit i is set where byte i of the 16 is a space, a NUL, or not a digit.
+unsigned space_bits(__m128i bytes)
+{
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
+}
+
+unsigned nul_bits(__m128i bytes)
+{
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+}
+
+unsigned non_digit_bits(__m128i bytes)
+{
+    const __m128i value = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));  // digits become 0 to 9
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(value, _mm_set1_epi8(9)), value);
+    return ~static_cast<unsigned>(_mm_movemask_epi8(digit)) & 0xFFFF;
+}
+
+// Marks the spaces, the NULs and the bytes other than digits among the 64
+// from p, one bit per byte.
+void classify_window(const char* p, std::uint64_t& spaces, std::uint64_t& nuls,
+                     std::uint64_t& non_digits)
+{
+    spaces = nuls = non_digits = 0;
+    for (int part = 0; part < kWindowBytes / kVectorBytes; ++part) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + part * kVectorBytes));
+        const int shift = part * kVectorBytes;
+        spaces |= std::uint64_t{space_bits(bytes)} << shift;
+        nuls |= std::uint64_t{nul_bits(bytes)} << shift;
+        non_digits |= std::uint64_t{non_digit_bits(bytes)} << shift;
+    }
+}
+
+// Converts the tokens of one NUL-terminated line into values and returns
+// how many there are, up to the channel count (values past it may be
+// written too). Tokens are split at spaces only, and a NUL ends them. The
+// line is classified 64 bytes at a time, so that the starts and digits of
+// its tokens are found without a loop over their bytes.
+int line_values(const char* line, int (&values)[kMaxLineValues])
+{
+    std::uint64_t space_before = 1;  // the line start acts as a space
+    int count = 0;
+    for (const char* window = line; count < kNChan; window += kWindowBytes) {
+        std::uint64_t spaces, nuls, non_digits;
+        classify_window(window, spaces, nuls, non_digits);
+        const std::uint64_t in_line = (nuls & -nuls) - 1;  // all bits when no NUL
+        std::uint64_t starts = ~spaces & in_line & (spaces << 1 | space_before);
+        space_before = spaces >> (kWindowBytes - 1);
+        for (; starts != 0; starts &= starts - 1) {
+            const unsigned at = __builtin_ctzll(starts);
+            const std::uint64_t after = non_digits >> at;  // zero when the digits leave the window
+            const unsigned n = after != 0 ? __builtin_ctzll(after) : 0;
+            values[count++] = token_value(window + at, n);
+        }
+        if (nuls != 0) break;
+    }
+    return std::min(count, kNChan);
+}
+
+// Folds the tokens of one NUL-terminated line into the channel ranges;
+// tokens after the last channel's are ignored.
+void scan_line(const char* line, int (&minimum)[kNChan], int (&maximum)[kNChan])
+{
+    int values[kMaxLineValues];
+    const int count = line_values(line, values);
+    for (int chan = 0; chan < count; ++chan) {
+        minimum[chan] = std::min(minimum[chan], values[chan]);
+        maximum[chan] = std::max(maximum[chan], values[chan]);
     }
 }
 
@@ -121,7 +206,9 @@ int stop_at_long_line(const char* path, long line_number)
 // early; a last line without a newline is left out with a warning.
 int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan])
 {
-    char buffer[kMaxLineLength + kBlockSize];
+    // An unfinished line, a block, and the window that the line scan reads
+    // past a line's end, zeroed so that those bytes are never undefined.
+    char buffer[kMaxLineLength + kBlockSize + kWindowBytes] = {};
     std::size_t pending = 0;  // bytes of the unfinished line at the front
     long line_number = 0;
     for (;;) {
