@@ -272,4 +272,19 @@ TEST_F(Tavrin, KilledRunLeavesNoPartialBlock)
     EXPECT_EQ(slurp(kLog), "");
 }
 
+TEST_F(Tavrin, ConcurrentRunsAppendWholeBlocks)
+{
+    constexpr int kRuns = 16;
+    write_file("s.txt", "3 4\n");
+    std::vector<pid_t> runs;
+    for (int i = 0; i < kRuns; ++i) runs.push_back(start(kTool, {"7", "cfg", "./s.txt"}, "/dev/null"));
+    for (const pid_t pid : runs) EXPECT_EQ(finish(pid, "/dev/null").status, 0);
+    const std::string log = slurp(kLog);
+    const std::string block = log.substr(0, log.size() / kRuns);
+    EXPECT_EQ(parse_log(block), (Ranges{{0, {3, 3}}, {1, {4, 4}}}));
+    std::string expected;
+    for (int i = 0; i < kRuns; ++i) expected += block;
+    EXPECT_EQ(log, expected);
+}
+
 }  // namespace
