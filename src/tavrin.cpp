@@ -111,7 +111,8 @@ int token_value(const char* p, unsigned n)
     return general_token_value(p);
 }
 
-// Bit i is set where byte i of the 16 is a space, a NUL, or not a digit.
+// Bit i of these masks is set where byte i of the 16 is, in turn, a space,
+// a NUL, or anything but a decimal digit.
 unsigned space_bits(__m128i bytes)
 {
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
