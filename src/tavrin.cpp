@@ -7,12 +7,15 @@
 
 #include <fcntl.h>
 #include <emmintrin.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bitset>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -248,20 +251,54 @@ std::size_t format_block(char (&block)[kMaxLogBlockBytes], const int (&minimum)[
     return size;
 }
 
+// Writes all of data, going on after a short write; returns 0 or errno.
+int write_all(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t put = write(fd, data, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return errno;
+        data += put;
+        size -= put;
+    }
+    return 0;
+}
+
+// Appends the block to the log, or leaves the log as it was: a block cut
+// off by a full disk or a size limit would glue the next run's header onto
+// a broken row. The lock keeps other runs from appending between measuring
+// the log and cutting it back. Returns 0, or errno of the failed write; a
+// failed cut is reported here, since only this knows the log is now broken.
+int append_or_cut_back(int log, const char* log_path, const char* block, std::size_t size)
+{
+    while (flock(log, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat before;
+    const bool regular = fstat(log, &before) == 0 && S_ISREG(before.st_mode);
+    const int error = write_all(log, block, size);
+    if (error != 0 && regular) {
+        int cut;
+        while ((cut = ftruncate(log, before.st_size)) != 0 && errno == EINTR) {
+        }
+        if (cut != 0) fail(log_path, errno);
+    }
+    return error;
+}
+
 // Appends the whole table in one write and closes the log, so that runs
 // sharing a log never interleave and a run cut short leaves no partial
 // table. Returns 0, or 1 after reporting a failed write or close.
-int append_block(std::FILE* log, const char* log_path, const int (&minimum)[kNChan],
+int append_block(int log, const char* log_path, const int (&minimum)[kNChan],
                  const int (&maximum)[kNChan])
 {
     char block[kMaxLogBlockBytes];
     const std::size_t size = format_block(block, minimum, maximum);
-    if (std::fwrite(block, 1, size, log) != size) {
-        const int error = errno;
-        std::fclose(log);
+    const int error = append_or_cut_back(log, log_path, block, size);
+    if (error != 0) {
+        close(log);
         return fail(log_path, error);
     }
-    if (std::fclose(log) != 0) return fail(log_path, errno);
+    if (close(log) != 0) return fail(log_path, errno);
     return 0;
 }
 
@@ -301,6 +338,20 @@ std::string directory_of(const std::string& path)
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+// Fills closed standard descriptors with /dev/null, so that no file the
+// run opens lands on them: the range log must never receive console text.
+// Opened for reading only, a closed standard output or error still fails
+// every write, as it did while closed. Returns 0, or 1 after a report.
+int guard_standard_descriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        const int null = open("/dev/null", O_RDONLY);
+        if (null != fd) return fail("/dev/null", null < 0 ? errno : EBADF);
+    }
+    return 0;
+}
+
 void print_usage(int argc)
 {
     std::printf("not enough arguments: argc = %d\nSyntax should be:\n"
@@ -324,8 +375,8 @@ int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
     gStyle->SetStatX(0.5);
 
     int status = 0;
-    std::FILE* const log = std::fopen(log_path, "a");
-    if (log == nullptr) status = fail(log_path, errno);
+    const int log = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (log < 0) status = fail(log_path, errno);
     const int fd = open(sample_path, O_RDONLY);
     if (fd < 0) status = fail(sample_path, errno);
 
@@ -340,7 +391,7 @@ int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
     std::fill(std::begin(minimum), std::end(minimum), kNoMinimum);
     std::fill(std::begin(maximum), std::end(maximum), kNoMaximum);
     if (fd >= 0 && scan_file(fd, sample_path, minimum, maximum) != 0) status = 1;
-    if (log != nullptr && append_block(log, log_path, minimum, maximum) != 0) status = 1;
+    if (log >= 0 && append_block(log, log_path, minimum, maximum) != 0) status = 1;
 
     report_stuck(minimum, console_error);
     if (fd >= 0) close(fd);
@@ -350,6 +401,11 @@ int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
 
 int main(int argc, char** argv)
 {
+    if (guard_standard_descriptors() != 0) return 1;
+    // A vanished reader or a file size limit must show as a failed write
+    // that is reported, not kill the run before its block is appended.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc <= 3) {
         print_usage(argc);
         return -1;

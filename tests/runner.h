@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,21 +38,44 @@ inline void write_file(const std::string& path, const std::string& content)
     std::ofstream(path, std::ios::binary) << content;
 }
 
+// Surroundings of a run that are not ordinary.
+struct Child {
+    std::vector<int> closed;         // descriptors the run starts without
+    rlim_t file_size_limit = RLIM_INFINITY;
+    bool reader_gone = false;        // standard output is a pipe nobody reads
+};
+
 // Starts exe with args; standard output goes to out_path, standard error
 // to "err" in the current directory.
 inline pid_t start(const std::string& exe, const std::vector<std::string>& args,
-                   const std::string& out_path = "out")
+                   const std::string& out_path = "out", const Child& child = {})
 {
     std::vector<char*> argv{const_cast<char*>(exe.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int pipe_ends[2] = {-1, -1};
+    if (child.reader_gone) {
+        EXPECT_EQ(pipe(pipe_ends), 0);
+        close(pipe_ends[0]);
+        posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, "err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (const int fd : child.closed) posix_spawn_file_actions_addclose(&actions, fd);
+    // The child inherits the limit; nothing here writes while it is set.
+    rlimit usual{};
+    getrlimit(RLIMIT_FSIZE, &usual);
+    rlimit limited = usual;
+    limited.rlim_cur = child.file_size_limit;
+    setrlimit(RLIMIT_FSIZE, &limited);
     pid_t pid = -1;
     EXPECT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    setrlimit(RLIMIT_FSIZE, &usual);
     posix_spawn_file_actions_destroy(&actions);
+    if (child.reader_gone) close(pipe_ends[1]);
     return pid;
 }
 

@@ -219,10 +219,13 @@ TEST_F(Tavrin, TheExampleRecordingHasOneStuckChannel)
 struct FailureCase {
     const char* name;
     std::vector<std::string> args;
-    std::string out_path;  // where standard output goes
+    std::string out_path;  // where standard output goes; "" for none, with a pipe
     std::string err;
     std::string log;   // the log the run should leave at kLog
     bool reported;     // whether the stuck-channel report reaches standard output
+    int status = 1;
+    Child child = {};
+    std::string log_before = "";
 };
 
 TEST_F(Tavrin, FailuresAreReportedAndTheRestStillDone)
@@ -232,10 +235,17 @@ TEST_F(Tavrin, FailuresAreReportedAndTheRestStillDone)
     std::filesystem::create_symlink("/dev/full", "full/" + kLog);
     write_file("s.txt", "0 5\n");
     write_file("full/s.txt", "0 5\n");
+    write_file("open.txt", "0 5\n7");
+    write_file("long.txt", "0 5\n" + std::string(192, '7') + "\n");
     std::string no_samples = kEmptyLog;
     std::string samples = kEmptyLog;
     samples.replace(samples.find(" 0  1024    -1"), 14, " 0     0     0");
     samples.replace(samples.find(" 1  1024    -1"), 14, " 1     5     5");
+    const std::string open_end = "tavrin: ./open.txt: line 2: no newline at the end, line ignored\n";
+    const std::string too_long = "tavrin: ./long.txt: line 2: more than 191 characters, scan stopped\n";
+    const std::string closed_out = "tavrin: standard output: Bad file descriptor\n";
+    const std::string too_large = "tavrin: ./" + kLog + ": File too large\n";
+    const rlim_t block = samples.size();  // standard output is unlimited /dev/null below
     const std::vector<FailureCase> cases = {
         {"missing samples", {"7", "cfg", "./none.txt"}, "out",
          "tavrin: ./none.txt: No such file or directory\n", no_samples, true},
@@ -247,10 +257,31 @@ TEST_F(Tavrin, FailuresAreReportedAndTheRestStillDone)
          "tavrin: full/zelquist_sampa7_cfg.log: No space left on device\n", "", true},
         {"standard output on a full disk", {"7", "cfg", "./s.txt"}, "/dev/full",
          "tavrin: standard output: No space left on device\n", samples, false},
+        {"standard output's reader gone", {"7", "cfg", "./s.txt"}, "",
+         "tavrin: standard output: Broken pipe\n", samples, false, 1, {{}, RLIM_INFINITY, true}},
+        {"standard input closed", {"7", "cfg", "./open.txt"}, "out", open_end, samples, true, 0, {{0}}},
+        {"standard input closed, long line", {"7", "cfg", "./long.txt"}, "out", too_long, samples, true,
+         1, {{0}}},
+        {"standard output closed", {"7", "cfg", "./open.txt"}, "out", open_end + closed_out, samples,
+         false, 1, {{1}}},
+        {"standard output closed, long line", {"7", "cfg", "./long.txt"}, "out", too_long + closed_out,
+         samples, false, 1, {{1}}},
+        {"standard error closed", {"7", "cfg", "./open.txt"}, "out", "", samples, true, 0, {{2}}},
+        {"standard error closed, long line", {"7", "cfg", "./long.txt"}, "out", "", samples, true, 1,
+         {{2}}},
+        {"size limit inside the block, empty log", {"7", "cfg", "./s.txt"}, "/dev/null", too_large, "", false,
+         1, {{}, block / 2}},
+        {"size limit inside the block, one block before", {"7", "cfg", "./s.txt"}, "/dev/null", too_large,
+         samples, false, 1, {{}, block + block / 2}, samples},
+        {"size limit at the log's size", {"7", "cfg", "./s.txt"}, "/dev/null", too_large, samples, false, 1,
+         {{}, block}, samples},
+        {"size limit with room for the block", {"7", "cfg", "./s.txt"}, "/dev/null", "", samples + samples,
+         false, 0, {{}, 2 * block}, samples},
     };
     for (const FailureCase& c : cases) {
-        const Outcome outcome = run(kTool, c.args, c.out_path);
-        EXPECT_EQ(outcome.status, 1) << c.name;
+        if (!c.log_before.empty()) write_file(kLog, c.log_before);
+        const Outcome outcome = finish(start(kTool, c.args, c.out_path, c.child), c.out_path);
+        EXPECT_EQ(outcome.status, c.status) << c.name;
         EXPECT_EQ(outcome.err, c.err) << c.name;
         EXPECT_EQ(std::filesystem::exists(kLog) ? slurp(kLog) : "", c.log) << c.name;
         EXPECT_EQ(outcome.out.find(" nstuck ") != std::string::npos, c.reported) << c.name;
