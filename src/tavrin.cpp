@@ -2,11 +2,12 @@
 // never come down to 0 or 1 (a bit stuck at 1), appends every channel's
 // range to a log and prints a stuck-channel report.
 
+#include "scan.h"
+
 #include <TString.h>
 #include <TStyle.h>
 
 #include <fcntl.h>
-#include <emmintrin.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +17,6 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,146 +44,20 @@ constexpr std::size_t kMaxLogRowBytes = 2 + 2 + 11 + 2 + 11 + 1;
 constexpr std::size_t kMaxLogBlockBytes =
     sizeof kLogHeader + kNChan * kMaxLogRowBytes;
 
-constexpr std::int64_t kSaturated = std::int64_t{INT_MAX} + 1;
+static_assert(scan::kTokens == kNChan, "the scan converts one token per channel");
 
-// The scan classifies a line 64 bytes at a time, 16 per vector, and so may
-// read up to a window's worth past the end of a line.
-constexpr int kWindowBytes = 64;
-constexpr int kVectorBytes = 16;
-constexpr unsigned kShortNumberDigits = 4;
-// Token values of one line: up to the channel count, and the rest of the
-// window in which the last channel's token starts.
-constexpr int kMaxLineValues = kNChan + kWindowBytes / 2;
-
-// Reports a failure on a file the Unix way; returns the exit status it sets.
-int fail(const char* file, int error)
-{
-    std::fprintf(stderr, "tavrin: %s: %s\n", file, std::strerror(error));
-    return 1;
-}
-
-int clamp_to_int(std::int64_t value)
+int clamp_to_int(long value)
 {
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return static_cast<int>(value);
 }
 
-// Whitespace that may lead a token: a space or a newline never stands
-// inside one, since those split tokens and lines.
-bool is_inner_space(char c)
+// Reports a failure on a file the Unix way; returns the exit status it sets.
+int fail(const char* file, int error)
 {
-    return c == '\t' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool is_digit(char c)
-{
-    return static_cast<unsigned char>(c - '0') < 10;
-}
-
-// Converts the token at p the way atoi does, saturating at the int limits.
-// The token ends at a space or a NUL, where the digits end too.
-int general_token_value(const char* p)
-{
-    while (is_inner_space(*p)) ++p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    std::int64_t magnitude = 0;
-    for (; is_digit(*p); ++p) magnitude = std::min(magnitude * 10 + (*p - '0'), kSaturated);
-    return clamp_to_int(negative ? -magnitude : magnitude);
-}
-
-// The value of the n (1 to 4) digits at p, without a loop over them: the
-// digits are shifted so that missing leading ones read as zeros, then
-// combined in pairs.
-int short_number_value(const char* p, unsigned n)
-{
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte is the lowest");
-    std::uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    v = (v - 0x30303030u) << (8 * (kShortNumberDigits - n));
-    v = v * 10 + (v >> 8);  // first pair in byte 0, second in byte 2
-    return static_cast<int>(((v & 0x00FF00FF) * (1 + (100 << 16))) >> 16);
-}
-
-// The value of the token at p, which starts with n digits. Plain numbers
-// of up to four digits, which every ADC code is, take the quick way.
-int token_value(const char* p, unsigned n)
-{
-    if (n - 1 < kShortNumberDigits) return short_number_value(p, n);
-    return general_token_value(p);
-}
-
-// Bit i of these masks is set where byte i of the 16 is, in turn, a space,
-// a NUL, or anything but a decimal digit.
-unsigned space_bits(__m128i bytes)
-{
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
-}
-
-unsigned nul_bits(__m128i bytes)
-{
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
-}
-
-unsigned non_digit_bits(__m128i bytes)
-{
-    const __m128i value = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));  // digits become 0 to 9
-    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(value, _mm_set1_epi8(9)), value);
-    return ~static_cast<unsigned>(_mm_movemask_epi8(digit)) & 0xFFFF;
-}
-
-// Marks the spaces, the NULs and the bytes other than digits among the 64
-// from p, one bit per byte.
-void classify_window(const char* p, std::uint64_t& spaces, std::uint64_t& nuls,
-                     std::uint64_t& non_digits)
-{
-    spaces = nuls = non_digits = 0;
-    for (int part = 0; part < kWindowBytes / kVectorBytes; ++part) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + part * kVectorBytes));
-        const int shift = part * kVectorBytes;
-        spaces |= std::uint64_t{space_bits(bytes)} << shift;
-        nuls |= std::uint64_t{nul_bits(bytes)} << shift;
-        non_digits |= std::uint64_t{non_digit_bits(bytes)} << shift;
-    }
-}
-
-// Converts the tokens of one NUL-terminated line into values and returns
-// how many there are, up to the channel count (values past it may be
-// written too). Tokens are split at spaces only, and a NUL ends them. The
-// line is classified 64 bytes at a time, so that the starts and digits of
-// its tokens are found without a loop over their bytes.
-int line_values(const char* line, int (&values)[kMaxLineValues])
-{
-    std::uint64_t space_before = 1;  // the line start acts as a space
-    int count = 0;
-    for (const char* window = line; count < kNChan; window += kWindowBytes) {
-        std::uint64_t spaces, nuls, non_digits;
-        classify_window(window, spaces, nuls, non_digits);
-        const std::uint64_t in_line = (nuls & -nuls) - 1;  // all bits when no NUL
-        std::uint64_t starts = ~spaces & in_line & (spaces << 1 | space_before);
-        space_before = spaces >> (kWindowBytes - 1);
-        for (; starts != 0; starts &= starts - 1) {
-            const unsigned at = __builtin_ctzll(starts);
-            const std::uint64_t after = non_digits >> at;  // zero when the digits leave the window
-            const unsigned n = after != 0 ? __builtin_ctzll(after) : 0;
-            values[count++] = token_value(window + at, n);
-        }
-        if (nuls != 0) break;
-    }
-    return std::min(count, kNChan);
-}
-
-// Folds the tokens of one NUL-terminated line into the channel ranges;
-// tokens after the last channel's are ignored.
-void scan_line(const char* line, int (&minimum)[kNChan], int (&maximum)[kNChan])
-{
-    int values[kMaxLineValues];
-    const int count = line_values(line, values);
-    for (int chan = 0; chan < count; ++chan) {
-        minimum[chan] = std::min(minimum[chan], values[chan]);
-        maximum[chan] = std::max(maximum[chan], values[chan]);
-    }
+    std::fprintf(stderr, "tavrin: %s: %s\n", file, std::strerror(error));
+    return 1;
 }
 
 ssize_t read_block(int fd, char* into, std::size_t size)
@@ -212,20 +86,19 @@ int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[k
 {
     // An unfinished line, a block, and the window that the line scan reads
     // past a line's end, zeroed so that those bytes are never undefined.
-    char buffer[kMaxLineLength + kBlockSize + kWindowBytes] = {};
+    char buffer[kMaxLineLength + kBlockSize + scan::kWindowBytes] = {};
     std::size_t pending = 0;  // bytes of the unfinished line at the front
     long line_number = 0;
     for (;;) {
         const ssize_t got = read_block(fd, buffer + pending, kBlockSize);
         if (got < 0) return fail(path, errno);
         if (got == 0) break;
-        char* line = buffer;
-        char* const end = buffer + pending + got;
-        while (char* newline = static_cast<char*>(std::memchr(line, '\n', end - line))) {
+        const char* line = buffer;
+        const char* const end = buffer + pending + got;
+        while (const char* newline = static_cast<const char*>(std::memchr(line, '\n', end - line))) {
             ++line_number;
             if (newline - line >= kMaxLineLength) return stop_at_long_line(path, line_number);
-            *newline = '\0';
-            scan_line(line, minimum, maximum);
+            scan::fold_line(line, newline - line, minimum, maximum);
             line = newline + 1;
         }
         pending = end - line;

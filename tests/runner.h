@@ -45,12 +45,43 @@ struct Child {
     bool reader_gone = false;        // standard output is a pipe nobody reads
 };
 
-// Starts exe with args; standard output goes to out_path, standard error
-// to "err" in the current directory.
-inline pid_t start(const std::string& exe, const std::vector<std::string>& args,
+// A program to run: its path, after the words of an emulator if it needs one.
+using Command = std::vector<std::string>;
+
+// A build of the tool under test: its scan kernel ("auto" when chosen at
+// run time), how many bytes it reads at a time, and how to run it.
+struct Tool {
+    std::string kernel;
+    int block;
+    Command command;
+};
+
+// The tools listed by the build, the tool as built first.
+inline std::vector<Tool> tools_under_test()
+{
+    Command emulator;
+    std::istringstream words(TAVRIN_EMULATOR);
+    for (std::string word; words >> word;) emulator.push_back(word);
+    std::vector<Tool> tools;
+    std::ifstream list(TAVRIN_TOOLS);
+    Tool tool;
+    std::string path;
+    while (list >> tool.kernel >> tool.block >> path) {
+        tool.command = emulator;
+        tool.command.push_back(path);
+        tools.push_back(tool);
+    }
+    if (tools.empty()) tools.push_back({"none", 0, {std::string("no tools listed in ") + TAVRIN_TOOLS}});
+    return tools;
+}
+
+// Starts the command with args; standard output goes to out_path,
+// standard error to "err" in the current directory.
+inline pid_t start(const Command& command, const std::vector<std::string>& args,
                    const std::string& out_path = "out", const Child& child = {})
 {
-    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
@@ -72,7 +103,7 @@ inline pid_t start(const std::string& exe, const std::vector<std::string>& args,
     limited.rlim_cur = child.file_size_limit;
     setrlimit(RLIMIT_FSIZE, &limited);
     pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
     setrlimit(RLIMIT_FSIZE, &usual);
     posix_spawn_file_actions_destroy(&actions);
     if (child.reader_gone) close(pipe_ends[1]);
@@ -89,10 +120,10 @@ inline Outcome finish(pid_t pid, const std::string& out_path = "out")
     return {status, kept ? slurp(out_path) : "", slurp("err")};
 }
 
-inline Outcome run(const std::string& exe, const std::vector<std::string>& args,
+inline Outcome run(const Command& command, const std::vector<std::string>& args,
                    const std::string& out_path = "out")
 {
-    return finish(start(exe, args, out_path), out_path);
+    return finish(start(command, args, out_path), out_path);
 }
 
 // Each test works in a fresh directory of its own, removed afterwards.

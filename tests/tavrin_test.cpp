@@ -13,7 +13,7 @@
 
 namespace {
 
-const std::string kTool = TAVRIN_EXE;
+const Command kTool = tools_under_test().front().command;
 const std::string kLog = "zelquist_sampa7_cfg.log";  // next to "s.txt"
 const std::string kEmptyLog = [] {
     std::string block = "Ch   Min   Max\n";

@@ -1,0 +1,27 @@
+// The line scan: finds the tokens of one sample line and converts them.
+// Several kernels implement it, one per instruction set; the build pins one
+// or lets the first call pick the fastest that the processor runs.
+#ifndef TAVRIN_SCAN_H
+#define TAVRIN_SCAN_H
+
+#include <cstddef>
+
+namespace scan {
+
+// Tokens of a line that count, one per channel; later ones are ignored.
+const int kTokens = 32;
+// A kernel reads a line in windows of this many bytes, so it may read up to
+// one window past the line's end: the caller keeps that much readable after
+// every line.
+const int kWindowBytes = 64;
+
+// Converts the tokens of a line of length bytes, which its newline follows,
+// and folds token j into minimum[j] and maximum[j], for the first kTokens
+// tokens. Tokens are split at spaces only and converted the way atoi does,
+// saturating at the int limits; a NUL ends the tokens of its line.
+void fold_line(const char* line, std::size_t length, int (&minimum)[kTokens],
+               int (&maximum)[kTokens]);
+
+}  // namespace scan
+
+#endif
