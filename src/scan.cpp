@@ -8,24 +8,15 @@ namespace {
 
 typedef void Kernel(const char* line, const char* end, int* minimum, int* maximum);
 
+Kernel* choose()
+{
 #if defined(TAVRIN_SCAN_PORTABLE)
-Kernel* choose()
-{
     return portable_fold_line;
-}
 #elif defined(TAVRIN_SCAN_SSE2)
-Kernel* choose()
-{
     return sse2_fold_line;
-}
 #elif defined(TAVRIN_SCAN_AVX512)
-Kernel* choose()
-{
     return avx512_fold_line;
-}
 #elif defined(__x86_64__)
-Kernel* choose()
-{
     __builtin_cpu_init();
     const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                         __builtin_cpu_supports("avx512vbmi") &&
@@ -33,13 +24,10 @@ Kernel* choose()
                         __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
                         __builtin_cpu_supports("lzcnt");
     return avx512 ? avx512_fold_line : sse2_fold_line;
-}
 #else
-Kernel* choose()
-{
     return portable_fold_line;
-}
 #endif
+}
 
 Kernel* chosen = nullptr;
 

@@ -23,8 +23,7 @@ namespace scan {
 namespace {
 
 const int kLanes = 16;           // 32-bit values per vector
-const int kLaneDigits = 4;       // digit bytes gathered into each lane
-const int kMaxPlainDigits = 4;   // longer numbers take the general way
+const int kLaneDigits = kShortNumberDigits;  // digit bytes gathered into each lane
 
 // Byte tables, written out so that nothing built for these extensions runs
 // before the dispatcher has chosen this kernel: each byte's own position;
@@ -68,11 +67,11 @@ std::uint64_t run_at_end(std::uint64_t tokens)
     return ~_bzhi_u64(~std::uint64_t{0}, kWindowBytes - above_last_gap);
 }
 
-// Marks the runs of set bits that are longer than kMaxPlainDigits.
+// Marks the runs of set bits longer than a short number's digits.
 std::uint64_t long_runs(std::uint64_t bits)
 {
     std::uint64_t run = bits;
-    for (int i = 1; i <= kMaxPlainDigits; ++i) run &= bits >> i;
+    for (unsigned i = 1; i <= kShortNumberDigits; ++i) run &= bits >> i;
     return run;
 }
 
@@ -142,19 +141,17 @@ int line_values(const char* line, const char* end, int* values)
         const Window w = classify(window, end);
         std::uint64_t tokens = ~w.spaces & line_bytes(w);
         if (space_before == 0) tokens &= tokens + 1;  // drop the end of an earlier token
-        const std::uint64_t tail = run_at_end(tokens);
+        std::uint64_t tail = run_at_end(tokens);
         const std::uint64_t plain = tokens & ~tail;
-        if (((plain & w.non_digits) | long_runs(plain) | (tail & 1)) != 0) {
+        if (((plain & w.non_digits) | long_runs(plain) | (tail & 1)) == 0) {
+            count = convert_plain(window, plain & ~(plain << 1), plain & ~(plain >> 1),
+                                  w.non_digits, values, count);
+        } else {
             count = convert_window(window, w, space_before, values, count);
-            if (w.ends != 0) break;
-            space_before = w.spaces >> (kWindowBytes - 1);
-            window += kWindowBytes;
-            continue;
+            tail = 0;  // converted with the rest
         }
-        count = convert_plain(window, plain & ~(plain << 1), plain & ~(plain >> 1), w.non_digits,
-                              values, count);
         if (w.ends != 0) break;
-        // A token cut by the window's end is not in plain: start there.
+        // A token cut by the window's end and left out: start there.
         space_before = tail != 0 ? 1 : w.spaces >> (kWindowBytes - 1);
         window += tail != 0 ? __builtin_ctzll(tail) : kWindowBytes;
     }
