@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +47,17 @@ constexpr std::size_t kMaxLogBlockBytes =
 
 static_assert(scan::kTokens == kNChan, "the scan converts one token per channel");
 
+// Lines are counted in 64 bits on every target: a recording may pass 2^31
+// lines, where a 32-bit count would wrap.
+typedef std::int64_t LineNumber;
+static_assert(sizeof(LineNumber) == 8, "line numbers must not wrap on 32-bit targets");
+
+// The sample file's read buffer: an unfinished line, a block, and the
+// window that the line scan reads past a line's end, zeroed so that those
+// bytes are never undefined. It lives outside the stack, so that the run
+// needs no more stack than a line-at-a-time reader.
+char read_buffer[kMaxLineLength + kBlockSize + scan::kWindowBytes];
+
 int clamp_to_int(long value)
 {
     if (value > INT_MAX) return INT_MAX;
@@ -70,10 +82,10 @@ ssize_t read_block(int fd, char* into, std::size_t size)
 }
 
 // Reports a line over the length limit; the scan ends there.
-int stop_at_long_line(const char* path, long line_number)
+int stop_at_long_line(const char* path, LineNumber line_number)
 {
-    std::fprintf(stderr, "tavrin: %s: line %ld: more than %d characters, scan stopped\n",
-                 path, line_number, kMaxLineLength - 1);
+    std::fprintf(stderr, "tavrin: %s: line %lld: more than %d characters, scan stopped\n",
+                 path, static_cast<long long>(line_number), kMaxLineLength - 1);
     return 1;
 }
 
@@ -84,11 +96,9 @@ int stop_at_long_line(const char* path, long line_number)
 // early; a last line without a newline is left out with a warning.
 int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan])
 {
-    // An unfinished line, a block, and the window that the line scan reads
-    // past a line's end, zeroed so that those bytes are never undefined.
-    char buffer[kMaxLineLength + kBlockSize + scan::kWindowBytes] = {};
+    char* const buffer = read_buffer;
     std::size_t pending = 0;  // bytes of the unfinished line at the front
-    long line_number = 0;
+    LineNumber line_number = 0;
     for (;;) {
         const ssize_t got = read_block(fd, buffer + pending, kBlockSize);
         if (got < 0) return fail(path, errno);
@@ -106,8 +116,8 @@ int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[k
         std::memmove(buffer, line, pending);
     }
     if (pending > 0) {
-        std::fprintf(stderr, "tavrin: %s: line %ld: no newline at the end, line ignored\n",
-                     path, line_number + 1);
+        std::fprintf(stderr, "tavrin: %s: line %lld: no newline at the end, line ignored\n",
+                     path, static_cast<long long>(line_number + 1));
     }
     return 0;
 }
@@ -137,15 +147,35 @@ int write_all(int fd, const char* data, std::size_t size)
     return 0;
 }
 
+// Blocks every signal that can be blocked, so that none ends the run while
+// the log is being written or cut back: a signal that kills the process in
+// the middle of write(2) leaves the part of the block written so far.
+// Blocked signals wait, and arrive when the old mask is restored.
+void hold_signals(sigset_t& saved)
+{
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &saved);
+}
+
+void release_signals(const sigset_t& saved)
+{
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+}
+
 // Appends the block to the log, or leaves the log as it was: a block cut
 // off by a full disk or a size limit would glue the next run's header onto
 // a broken row. The lock keeps other runs from appending between measuring
-// the log and cutting it back. Returns 0, or errno of the failed write; a
-// failed cut is reported here, since only this knows the log is now broken.
+// the log and cutting it back; signals are held only once it is taken, so
+// that a run waiting for it can still be stopped. Returns 0, or errno of
+// the failed write; a failed cut is reported here, since only this knows
+// the log is now broken.
 int append_or_cut_back(int log, const char* log_path, const char* block, std::size_t size)
 {
     while (flock(log, LOCK_EX) != 0 && errno == EINTR) {
     }
+    sigset_t saved;
+    hold_signals(saved);
     struct stat before;
     const bool regular = fstat(log, &before) == 0 && S_ISREG(before.st_mode);
     const int error = write_all(log, block, size);
@@ -155,6 +185,7 @@ int append_or_cut_back(int log, const char* log_path, const char* block, std::si
         }
         if (cut != 0) fail(log_path, errno);
     }
+    release_signals(saved);
     return error;
 }
 
@@ -173,6 +204,24 @@ int append_block(int log, const char* log_path, const int (&minimum)[kNChan],
     }
     if (close(log) != 0) return fail(log_path, errno);
     return 0;
+}
+
+// Opens the range log for appending. A log that is a FIFO must not keep
+// the run waiting for a reader that may never come: without one, the open
+// fails with ENXIO. Blocking mode comes back at once, so that a slow reader
+// gets the whole block. Returns the descriptor, or -1 with errno set.
+int open_log(const char* log_path)
+{
+    const int log = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (log < 0) return -1;
+    const int flags = fcntl(log, F_GETFL);
+    if (flags < 0 || fcntl(log, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        close(log);
+        errno = error;
+        return -1;
+    }
+    return log;
 }
 
 // Ends a console line with a flush, so that a failed write to standard
@@ -248,7 +297,7 @@ int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
     gStyle->SetStatX(0.5);
 
     int status = 0;
-    const int log = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int log = open_log(log_path);
     if (log < 0) status = fail(log_path, errno);
     const int fd = open(sample_path, O_RDONLY);
     if (fd < 0) status = fail(sample_path, errno);

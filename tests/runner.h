@@ -38,12 +38,26 @@ inline void write_file(const std::string& path, const std::string& content)
     std::ofstream(path, std::ios::binary) << content;
 }
 
+constexpr int kAllOpen = -1;
+
 // Surroundings of a run that are not ordinary.
 struct Child {
-    std::vector<int> closed;         // descriptors the run starts without
+    int closed = kAllOpen;           // a descriptor the run starts without
     rlim_t file_size_limit = RLIM_INFINITY;
     bool reader_gone = false;        // standard output is a pipe nobody reads
+    rlim_t stack_limit = RLIM_INFINITY;
 };
+
+// Sets a resource's soft limit; returns the limits as they were.
+inline rlimit set_limit(int resource, rlim_t soft)
+{
+    rlimit usual{};
+    getrlimit(resource, &usual);
+    rlimit limited = usual;
+    limited.rlim_cur = soft;
+    setrlimit(resource, &limited);
+    return usual;
+}
 
 // A program to run: its path, after the words of an emulator if it needs one.
 using Command = std::vector<std::string>;
@@ -95,16 +109,15 @@ inline pid_t start(const Command& command, const std::vector<std::string>& args,
         posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
     posix_spawn_file_actions_addopen(&actions, 2, "err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    for (const int fd : child.closed) posix_spawn_file_actions_addclose(&actions, fd);
-    // The child inherits the limit; nothing here writes while it is set.
-    rlimit usual{};
-    getrlimit(RLIMIT_FSIZE, &usual);
-    rlimit limited = usual;
-    limited.rlim_cur = child.file_size_limit;
-    setrlimit(RLIMIT_FSIZE, &limited);
+    if (child.closed != kAllOpen) posix_spawn_file_actions_addclose(&actions, child.closed);
+    // The child inherits the limits; nothing here writes, nor grows its
+    // stack past what it has used before, while they are set.
+    const rlimit usual_size = set_limit(RLIMIT_FSIZE, child.file_size_limit);
+    const rlimit usual_stack = set_limit(RLIMIT_STACK, child.stack_limit);
     pid_t pid = -1;
     EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    setrlimit(RLIMIT_FSIZE, &usual);
+    setrlimit(RLIMIT_STACK, &usual_stack);
+    setrlimit(RLIMIT_FSIZE, &usual_size);
     posix_spawn_file_actions_destroy(&actions);
     if (child.reader_gone) close(pipe_ends[1]);
     return pid;
