@@ -22,6 +22,28 @@ const int kWindowBytes = 64;
 void fold_line(const char* line, std::size_t length, int (&minimum)[kTokens],
                int (&maximum)[kTokens]);
 
+// A kernel: fold_line for the line from line to end.
+typedef void Kernel(const char* line, const char* end, int* minimum, int* maximum);
+
+struct KernelEntry {
+    const char* name;
+    Kernel* fold;
+    bool (*runs_here)();  // whether this processor has what the kernel needs
+};
+
+// The kernels of this build, fastest first, ended by an entry without a
+// name. The tests and the benchmark go through them.
+const KernelEntry* kernels();
+
+// The name of the kernel that fold_line uses, which it chooses first if it
+// has not yet.
+const char* kernel_in_use();
+
+// Makes fold_line use the named kernel from now on. Returns false, and
+// changes nothing, when the build has no such kernel or the processor
+// cannot run it.
+bool use_kernel(const char* name);
+
 }  // namespace scan
 
 #endif

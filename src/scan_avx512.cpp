@@ -1,23 +1,15 @@
 // The AVX-512 scan kernel (BW, VBMI, VBMI2): classifies a window in one
 // step and converts all the plain numbers of up to four digits in it
 // together, with no loop over its tokens.
-#include "scan.h"
+//
+// The build compiles this file alone for these extensions; the dispatcher
+// calls it only on a processor that has them. Nothing here has external
+// linkage but the kernel, so no code built for them can stand in for code
+// of the rest of the program.
 #include "scan_kernels.h"
+#include "scan_tokens.h"
 
 #include <immintrin.h>
-
-#include <climits>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-
-// Everything below is compiled for these extensions alone; the dispatcher
-// calls it only on a processor that has them. The headers above hold all
-// that scan_tokens.h includes, so that no library code is built for them.
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,popcnt,bmi,bmi2,lzcnt")
-
-#include "scan_tokens.h"
 
 namespace scan {
 namespace {
@@ -167,5 +159,3 @@ void avx512_fold_line(const char* line, const char* end, int* minimum, int* maxi
 }
 
 }  // namespace scan
-
-#pragma GCC pop_options

@@ -7,7 +7,9 @@ namespace scan {
 
 void portable_fold_line(const char* line, const char* end, int* minimum, int* maximum);
 void sse2_fold_line(const char* line, const char* end, int* minimum, int* maximum);
+void avx2_fold_line(const char* line, const char* end, int* minimum, int* maximum);
 void avx512_fold_line(const char* line, const char* end, int* minimum, int* maximum);
+void neon_fold_line(const char* line, const char* end, int* minimum, int* maximum);
 
 }  // namespace scan
 

@@ -2,6 +2,8 @@
 // never come down to 0 or 1 (a bit stuck at 1), appends every channel's
 // range to a log and prints a stuck-channel report.
 
+#include "tavrin.h"
+
 #include "scan.h"
 
 #include <TString.h>
@@ -25,14 +27,12 @@
 #include <iterator>
 #include <string>
 
-constexpr int kNChan = 32;           // channels per chip
-constexpr int kMaxLineLength = 192;  // line buffer size, terminating NUL included
-
 namespace {
 
 // Bytes read from the sample file at a time. The build sets it; the tests
 // use a tiny block so that lines straddle block boundaries everywhere.
 constexpr std::size_t kBlockSize = TAVRIN_BLOCK_BYTES;
+static_assert(kBlockSize > 0 && kBlockSize <= kMaxBlockBytes, "a block fits the read buffer");
 
 constexpr int kAdcBits = 10;
 constexpr int kNoMinimum = 1 << kAdcBits;  // above every ADC code
@@ -56,7 +56,7 @@ static_assert(sizeof(LineNumber) == 8, "line numbers must not wrap on 32-bit tar
 // window that the line scan reads past a line's end, zeroed so that those
 // bytes are never undefined. It lives outside the stack, so that the run
 // needs no more stack than a line-at-a-time reader.
-char read_buffer[kMaxLineLength + kBlockSize + scan::kWindowBytes];
+char read_buffer[kMaxLineLength + kMaxBlockBytes + scan::kWindowBytes];
 
 int clamp_to_int(long value)
 {
@@ -89,18 +89,19 @@ int stop_at_long_line(const char* path, LineNumber line_number)
     return 1;
 }
 
-// Scans every complete line of the sample file into the channel ranges,
-// reading it in blocks. An unfinished line is moved to the front of the
-// buffer and completed by the next block; it always fits, since a line
-// over the limit ends the scan. Returns 0, or 1 when the scan stopped
-// early; a last line without a newline is left out with a warning.
-int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan])
+}  // namespace
+
+// The file is read in blocks. An unfinished line is moved to the front of
+// the buffer and completed by the next block; it always fits, since a line
+// over the limit ends the scan.
+int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan],
+              std::size_t block_bytes)
 {
     char* const buffer = read_buffer;
     std::size_t pending = 0;  // bytes of the unfinished line at the front
     LineNumber line_number = 0;
     for (;;) {
-        const ssize_t got = read_block(fd, buffer + pending, kBlockSize);
+        const ssize_t got = read_block(fd, buffer + pending, block_bytes);
         if (got < 0) return fail(path, errno);
         if (got == 0) break;
         const char* line = buffer;
@@ -121,6 +122,8 @@ int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[k
     }
     return 0;
 }
+
+namespace {
 
 // Formats the range table, header and one row per channel; returns its size.
 std::size_t format_block(char (&block)[kMaxLogBlockBytes], const int (&minimum)[kNChan],
@@ -195,7 +198,7 @@ int append_or_cut_back(int log, const char* log_path, const char* block, std::si
 int append_block(int log, const char* log_path, const int (&minimum)[kNChan],
                  const int (&maximum)[kNChan])
 {
-    char block[kMaxLogBlockBytes];
+    static char block[kMaxLogBlockBytes];  // off the stack, as the read buffer
     const std::size_t size = format_block(block, minimum, maximum);
     const int error = append_or_cut_back(log, log_path, block, size);
     if (error != 0) {
@@ -312,7 +315,7 @@ int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
     int maximum[kNChan];
     std::fill(std::begin(minimum), std::end(minimum), kNoMinimum);
     std::fill(std::begin(maximum), std::end(maximum), kNoMaximum);
-    if (fd >= 0 && scan_file(fd, sample_path, minimum, maximum) != 0) status = 1;
+    if (fd >= 0 && scan_file(fd, sample_path, minimum, maximum, kBlockSize) != 0) status = 1;
     if (log >= 0 && append_block(log, log_path, minimum, maximum) != 0) status = 1;
 
     report_stuck(minimum, console_error);

@@ -114,8 +114,13 @@ inline pid_t start(const Command& command, const std::vector<std::string>& args,
     // stack past what it has used before, while they are set.
     const rlimit usual_size = set_limit(RLIMIT_FSIZE, child.file_size_limit);
     const rlimit usual_stack = set_limit(RLIMIT_STACK, child.stack_limit);
+    // A small stack is small indeed: the kernel starts the stack up to 8 KiB
+    // below its top, at random, and the environment takes its room too; so
+    // a run with a stack limit gets no environment.
+    char* no_environment[] = {nullptr};
+    char** const envp = child.stack_limit == RLIM_INFINITY ? environ : no_environment;
     pid_t pid = -1;
-    EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp), 0);
     setrlimit(RLIMIT_STACK, &usual_stack);
     setrlimit(RLIMIT_FSIZE, &usual_size);
     posix_spawn_file_actions_destroy(&actions);

@@ -1,109 +1,132 @@
-// Differential test: the tool's block reader against the line-at-a-time
-// model, on seeded random sample files full of awkward bytes and lengths.
+// Differential tests: the scan against the line-at-a-time model, on seeded
+// random sample files full of awkward bytes and lengths. In-process, every
+// kernel that the processor runs goes through the block reader, with a
+// normal block and a tiny one, by the million lines; through processes,
+// every build of the tool runs a few hundred files, for what only the
+// whole program shows.
+#include "line_model.h"
 #include "runner.h"
+#include "sample_files.h"
+#include "tavrin.h"
+
+#include "scan.h"
+
+#include <sys/mman.h>
 
 #include <csignal>
-#include <random>
 
 namespace {
 
-constexpr int kFiles = TAVRIN_DIFF_FILES;
 constexpr unsigned kSeed = 20261208;
+constexpr long kLines = TAVRIN_DIFF_LINES;
+constexpr int kFiles = TAVRIN_DIFF_FILES;
+constexpr int kMaxLinesPerFile = 40;
+constexpr std::size_t kTinyBlock = 13;
+constexpr int kTinyBlockEvery = 16;  // files read with the tiny block too
 
-class SampleFiles {
-public:
-    std::string next()
-    {
-        std::string file;
-        for (int lines = pick(10); lines > 0; --lines) file += line() + (pick(8) ? "\n" : "\r\n");
-        if (!file.empty() && pick(4) == 0) file.pop_back();  // no final newline
-        return file;
-    }
-
-private:
-    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
-
-    std::string number()
-    {
-        static const char* const kSigns[] = {"", "", "", "-", "+", "--", "+-"};
-        std::string text = kSigns[pick(7)];
-        const int digits = pick(10) ? 1 + pick(4) : 1 + pick(20);  // now and then past 32 bits
-        for (int i = 0; i < digits; ++i) text += static_cast<char>('0' + pick(10));
-        return text;
-    }
-
-    std::string noise(std::size_t length)
-    {
-        static const char kAlphabet[] = "0123456789    \t\r\v\f+-ax:/\xe9\xff\x80\xa0\xb0\0";
-        static const std::string kBytes(kAlphabet, sizeof kAlphabet - 1);  // with the NUL
-        std::string text;
-        while (text.size() < length) text += kBytes[pick(static_cast<int>(kBytes.size()))];
-        return text;
-    }
-
-    std::string plain_number() { return std::to_string(pick(10) ? pick(1024) : pick(10)); }
-
-    // A token that no quick conversion of short plain numbers may take.
-    std::string awkward_token()
-    {
-        static const char* const kTokens[] = {"12345", "-7", "+7", "7\t", "\t7", "7a", "1023456789012"};
-        std::string token = kTokens[pick(7)];
-        if (pick(4) == 0) token.insert(pick(static_cast<int>(token.size()) + 1), 1, '\0');
-        return token;
-    }
-
-    // Plain short numbers around the end of the first 64-byte window, with
-    // a token that starts on one of its last bytes or the next window's
-    // first, and now and then an awkward token in one of the two windows.
-    std::string window_line()
-    {
-        const std::size_t at = 58 + pick(8);
-        std::string text;
-        while (text.size() < at) text += plain_number() + std::string(1 + pick(4) / 3, ' ');
-        text.resize(at - 1);
-        text += ' ';
-        text += pick(4) ? plain_number() : awkward_token();
-        for (std::size_t end = 100 + pick(60); text.size() < end;) {
-            text += ' ' + (pick(12) ? plain_number() : awkward_token());
-        }
-        return text;
-    }
-
-    std::string line()
-    {
-        if (pick(4) == 0) return window_line();
-        std::string text = std::string(pick(3), ' ');
-        for (int tokens = pick(3) ? pick(40) : 0; tokens > 0; --tokens) {
-            text += (pick(10) ? number() : noise(1 + pick(3))) + std::string(1 + pick(2) * pick(3), ' ');
-        }
-        if (pick(3) == 0) text += noise(pick(30));
-        if (pick(4) == 0) text.resize(188 + pick(7), pick(2) ? ' ' : '7');  // around the length limit
-        return text;
-    }
-
-    std::mt19937 rng_{kSeed};
-};
-
-std::string escaped(const std::string& bytes)
+std::string ranges_text(const int* minimum, const int* maximum)
 {
     std::string text;
-    for (const unsigned char c : bytes) {
-        if (c >= ' ' && c < 127 && c != '\\') {
-            text += static_cast<char>(c);
-        } else {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\x%02x", c);
-            text += code;
-        }
+    for (int chan = 0; chan < kNChan; ++chan) {
+        text += std::to_string(chan) + ": " + std::to_string(minimum[chan]) + " " +
+                std::to_string(maximum[chan]) + "\n";
     }
     return text;
 }
 
+// An in-memory sample file for the reader, and one that takes the
+// reader's diagnostics in place of standard error while this lives.
+class MemoryFiles {
+public:
+    MemoryFiles() : samples_(memfd_create("samples", 0)), err_(memfd_create("err", 0)), saved_err_(dup(2))
+    {
+        std::fflush(stderr);
+        dup2(err_, 2);
+    }
+    ~MemoryFiles()
+    {
+        dup2(saved_err_, 2);
+        close(saved_err_);
+        close(err_);
+        close(samples_);
+    }
+    void hold(const std::string& samples)
+    {
+        EXPECT_EQ(ftruncate(samples_, 0), 0);
+        EXPECT_EQ(pwrite(samples_, samples.data(), samples.size(), 0), static_cast<ssize_t>(samples.size()));
+    }
+    // The sample file from its start; what the reader writes to standard
+    // error from now on goes after err_from.
+    int samples(off_t& err_from)
+    {
+        lseek(samples_, 0, SEEK_SET);
+        err_from = lseek(err_, 0, SEEK_CUR);
+        return samples_;
+    }
+    std::string err(off_t from) const
+    {
+        const off_t size = lseek(err_, 0, SEEK_CUR) - from;
+        std::string text(size, '\0');
+        if (size > 0) {
+            EXPECT_EQ(pread(err_, &text[0], size, from), size);
+        }
+        return text;
+    }
+
+private:
+    int samples_, err_, saved_err_;
+};
+
+TEST(ScanKernels, EveryKernelMatchesTheLineModel)
+{
+    std::cout << "the dispatcher picks the " << scan::kernel_in_use() << " kernel\n";
+    std::vector<const scan::KernelEntry*> kernels;
+    for (const scan::KernelEntry* k = scan::kernels(); k->name != nullptr; ++k) {
+        if (k->runs_here()) {
+            kernels.push_back(k);
+        } else {
+            std::cout << "skipped: the " << k->name << " kernel, which this processor cannot run\n";
+        }
+    }
+    ASSERT_FALSE(kernels.empty());
+    SampleFiles files(kSeed);
+    MemoryFiles memory;
+    long lines = 0;
+    for (long n = 0; lines < kLines; ++n) {
+        long generated = 0;
+        const std::string samples = files.next(kMaxLinesPerFile, generated);
+        std::istringstream in(samples);
+        const model::Scan expected = model::scan(in, "s.txt");
+        lines += expected.lines;
+        memory.hold(samples);
+        for (const scan::KernelEntry* k : kernels) {
+            ASSERT_TRUE(scan::use_kernel(k->name));
+            for (const std::size_t block : {kMaxBlockBytes, kTinyBlock}) {
+                if (block == kTinyBlock && n % kTinyBlockEvery != 0) continue;
+                model::Ranges got = model::empty_ranges();
+                off_t err_from;
+                const int status = scan_file(memory.samples(err_from), "s.txt", got.minimum, got.maximum, block);
+                const bool same = std::equal(std::begin(got.minimum), std::end(got.minimum), expected.ranges.minimum) &&
+                                  std::equal(std::begin(got.maximum), std::end(got.maximum), expected.ranges.maximum);
+                if (same && status == expected.status && memory.err(err_from) == expected.err) continue;
+                const std::string context = std::string(k->name) + " kernel, " + std::to_string(block) +
+                                            "-byte blocks, file " + std::to_string(n) + ": " + escaped(samples);
+                ASSERT_EQ(ranges_text(got.minimum, got.maximum),
+                          ranges_text(expected.ranges.minimum, expected.ranges.maximum)) << context;
+                ASSERT_EQ(status, expected.status) << context;
+                ASSERT_EQ(memory.err(err_from), expected.err) << context;
+            }
+        }
+    }
+    std::cout << lines << " lines scanned by each of " << kernels.size() << " kernels\n";
+}
+
 class ScanDiff : public ScratchDir {};
 
-// Runs every build of the tool that this processor can run, every scan
-// kernel with a large block and a tiny one, against the model.
-TEST_F(ScanDiff, BlockReaderMatchesLineReader)
+// Runs every build of the tool that this processor can run against the
+// model program, each on its share of the files: what it prints, logs and
+// exits with.
+TEST_F(ScanDiff, EveryToolMatchesTheLineModel)
 {
     std::vector<Tool> tools;
     write_file("s.txt", "1 2 3\n");
@@ -115,12 +138,13 @@ TEST_F(ScanDiff, BlockReaderMatchesLineReader)
         }
     }
     const std::string log = "zelquist_sampa7_cfg.log";
-    SampleFiles files;
+    SampleFiles files(kSeed + 1);
+    long lines = 0;
     for (int n = 0; n < kFiles; ++n) {
-        const std::string samples = files.next();
+        const std::string samples = files.next(kMaxLinesPerFile / 4, lines);
         write_file("s.txt", samples);
         const Outcome model = run({LINE_MODEL_EXE}, {"s.txt"});
-        for (const Tool& tool : tools) {
+        for (const Tool& tool : {tools[n % tools.size()]}) {
             std::filesystem::remove(log);
             const Outcome outcome = run(tool.command, {"7", "cfg", "s.txt"});
             const std::size_t report = outcome.out.find('\n', outcome.out.find('\n') + 1) + 1;

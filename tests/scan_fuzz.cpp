@@ -1,0 +1,50 @@
+// Fuzz target: arbitrary bytes as one sample line through every scan
+// kernel that the processor runs, each against the line model.
+#include "line_model.h"
+#include "scan.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The line, its newline, and then the input's remaining bytes, which the
+// kernels may read but must not take as part of the line.
+constexpr std::size_t kMaxLine = model::kMaxLineLength - 1;
+constexpr std::size_t kBufferBytes = kMaxLine + 1 + scan::kWindowBytes;
+
+bool same(const model::Ranges& a, const model::Ranges& b)
+{
+    return std::equal(a.minimum, a.minimum + model::kNChan, b.minimum) &&
+           std::equal(a.maximum, a.maximum + model::kNChan, b.maximum);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::size_t length = std::min<std::size_t>(std::find(data, data + size, '\n') - data, kMaxLine);
+    char buffer[kBufferBytes] = {};
+    std::memcpy(buffer, data, length);
+    buffer[length] = '\n';
+    std::memcpy(buffer + length + 1, data + length, std::min(size - length, kBufferBytes - length - 1));
+
+    char line[kMaxLine + 1] = {};
+    std::memcpy(line, data, length);
+    model::Ranges expected = model::empty_ranges();
+    model::fold_line(line, expected);
+
+    for (const scan::KernelEntry* k = scan::kernels(); k->name != nullptr; ++k) {
+        if (!scan::use_kernel(k->name)) continue;
+        model::Ranges got = model::empty_ranges();
+        scan::fold_line(buffer, length, got.minimum, got.maximum);
+        if (!same(got, expected)) {
+            std::fprintf(stderr, "the %s kernel differs from the line model\n", k->name);
+            std::abort();
+        }
+    }
+    return 0;
+}
