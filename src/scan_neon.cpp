@@ -18,12 +18,10 @@ namespace scan {
 namespace {
 
 const int kChunkBytes = 16;
-const int kMaxChunks = 12;  // a line holds at most 191 bytes
 const int kFoldLanes = 4;   // 32-bit values per vector
 // Bytes as they are after '0' is taken off: digits are 0 to 9, and a space
-// (also every byte past the line's end) is this, with its high bit set.
+// is this, with its high bit set, as has the newline after the line.
 const std::uint8_t kSpaceDigit = static_cast<std::uint8_t>(' ' - '0');
-const std::uint8_t kHighBit = 0x80;
 
 uint8x16_t load(const char* p)
 {
@@ -63,14 +61,6 @@ struct Neon {
     }
 };
 
-// A line taken apart for the quick way: each chunk's bytes less '0', with
-// the bytes past the line's end made spaces, and each chunk's digit mask.
-struct Chunks {
-    uint8x16_t digits[kMaxChunks];
-    unsigned digit_bits[kMaxChunks + 1];  // one more, empty, after the last
-    int count;
-};
-
 // The bytes of current moved up by n places, the last bytes of previous
 // coming in at the front.
 template <int n>
@@ -79,94 +69,63 @@ uint8x16_t shifted(uint8x16_t previous, uint8x16_t current)
     return vextq_u8(previous, current, kChunkBytes - n);
 }
 
-// Splits the line into chunks; returns false when the line holds a byte
-// other than a digit or a space, or a number of more than four digits.
-bool split_plain(const char* line, const char* end, Chunks& c)
+// All ones in the bytes whose high bit is set.
+uint8x16_t high_bytes(uint8x16_t bytes)
 {
-    static const std::uint8_t kPositions[kChunkBytes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-    const uint8x16_t position = vld1q_u8(kPositions);
-    const int length = static_cast<int>(end - line);
-    uint8x16_t odd = vdupq_n_u8(0);  // bytes that are neither, and the ends of longer numbers
-    uint8x16_t previous = vdupq_n_u8(0);
-    c.count = (length + kChunkBytes - 1) / kChunkBytes;
-    for (int i = 0; i < c.count; ++i) {
-        const int left = length - i * kChunkBytes;
-        const uint8x16_t inside = vcltq_u8(position, vdupq_n_u8(left < kChunkBytes ? left : kChunkBytes));
-        const uint8x16_t bytes = vsubq_u8(load(line + i * kChunkBytes), vdupq_n_u8('0'));
-        const uint8x16_t digits = vbslq_u8(inside, bytes, vdupq_n_u8(kSpaceDigit));
-        const uint8x16_t digit = digit_mask(digits);
-        const uint8x16_t space = vceqq_u8(digits, vdupq_n_u8(kSpaceDigit));
-        odd = vorrq_u8(odd, vmvnq_u8(vorrq_u8(digit, space)));
-        const uint8x16_t run = vandq_u8(vandq_u8(digit, shifted<1>(previous, digit)),
-                                        vandq_u8(vandq_u8(shifted<2>(previous, digit), shifted<3>(previous, digit)),
-                                                 shifted<4>(previous, digit)));
-        odd = vorrq_u8(odd, run);
-        c.digits[i] = digits;
-        c.digit_bits[i] = bits_of(digit);
-        previous = digit;
-    }
-    c.digit_bits[c.count] = 0;
-    return vmaxvq_u8(odd) == 0;
-}
-
-// The digit n places back, or 0 when a space lies between: `seen` holds
-// the high bit of every byte from there up to here.
-uint8x16_t digit_back(uint8x16_t back, uint8x16_t seen)
-{
-    return vandq_u8(back, vcltq_u8(seen, vdupq_n_u8(kHighBit)));
+    return vcltzq_s8(vreinterpretq_s8_u8(bytes));
 }
 
 // Packs the values of the eight positions whose bits are set in ends to
-// out[count] and on; returns the new count. Writes 16 bytes whatever ends is.
-int pack(uint16x8_t values, unsigned ends, std::int16_t* out, int count)
+// out[at] and on. Writes 16 bytes whatever ends is.
+void pack(uint16x8_t values, unsigned ends, std::int16_t* out, int at)
 {
     const uint8x16_t packed = vqtbl1q_u8(vreinterpretq_u8_u16(values), vld1q_u8(kPackTable[ends].index));
-    vst1q_u8(reinterpret_cast<std::uint8_t*>(out + count), packed);
-    return count + __builtin_popcount(ends);
+    vst1q_u8(reinterpret_cast<std::uint8_t*>(out + at), packed);
 }
 
-// The values of the numbers that end at eight positions, from their
-// digits: 1000 * thousands + 100 * hundreds + 10 * tens + ones.
-uint16x8_t values_of(uint8x8_t thousands, uint8x8_t hundreds, uint8x8_t tens, uint8x8_t ones)
+// Converts the numbers that end in the 16 bytes at p, of which left are
+// the line's, packs their values to out[count] and on, and returns the new
+// count. Marks in odd the bytes that the quick way cannot take: anything
+// but a digit or a space, and the end of a number of more than four digits.
+//
+// A number ends where the next byte, which the load at p + 1 shows, has
+// its high bit set once '0' is taken off: a space, or the line's newline.
+// At every position, the digits one to three places back count only up to
+// the nearest space: a space has the high bit set, which makes the table
+// lookups read 0 and the selections pick 0 or a high bit in turn.
+int convert_chunk(const char* p, int left, uint8x16_t& previous, std::int16_t* out, int count, uint8x16_t& odd)
 {
-    uint16x8_t value = vmovl_u8(ones);
-    value = vmlal_u8(value, tens, vdup_n_u8(10));
-    value = vmlal_u8(value, hundreds, vdup_n_u8(100));
-    return vmlaq_n_u16(value, vmovl_u8(thousands), 1000);
-}
+    static const std::uint8_t kPositions[kChunkBytes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    static const std::uint8_t kTenfold[kChunkBytes] = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 0, 0, 0, 0, 0};
+    const uint8x16_t inside = vcltq_u8(vld1q_u8(kPositions), vdupq_n_u8(left < kChunkBytes ? left : kChunkBytes));
+    const uint8x16_t current = vsubq_u8(load(p), vdupq_n_u8('0'));
+    const uint8x16_t high = high_bytes(current);
+    const uint8x16_t ends = vbicq_u8(vandq_u8(high_bytes(vsubq_u8(load(p + 1), vdupq_n_u8('0'))), inside), high);
+    const uint8x16_t digit_or_high = vcltq_s8(vreinterpretq_s8_u8(current), vdupq_n_s8(10));
+    const uint8x16_t space = vceqq_u8(current, vdupq_n_u8(kSpaceDigit));
+    odd = vorrq_u8(odd, vandq_u8(vorrq_u8(vmvnq_u8(digit_or_high), veorq_u8(high, space)), inside));
 
-// Converts the numbers that end in the chunk and packs their values.
-int convert_chunk(uint8x16_t previous, uint8x16_t current, unsigned ends, std::int16_t* out, int count)
-{
     const uint8x16_t back1 = shifted<1>(previous, current);
     const uint8x16_t back2 = shifted<2>(previous, current);
     const uint8x16_t back3 = shifted<3>(previous, current);
-    uint8x16_t seen = vorrq_u8(current, back1);
-    const uint8x16_t tens = digit_back(back1, seen);
-    seen = vorrq_u8(seen, back2);
-    const uint8x16_t hundreds = digit_back(back2, seen);
-    seen = vorrq_u8(seen, back3);
-    const uint8x16_t thousands = digit_back(back3, seen);
-    count = pack(values_of(vget_low_u8(thousands), vget_low_u8(hundreds), vget_low_u8(tens), vget_low_u8(current)),
-                 ends & 0xFF, out, count);
-    return pack(values_of(vget_high_u8(thousands), vget_high_u8(hundreds), vget_high_u8(tens),
-                          vget_high_u8(current)),
-                ends >> 8, out, count);
-}
-
-// Converts the line's numbers, until kTokens of them are found; returns
-// how many it found.
-int convert_plain(const Chunks& c, std::int16_t* out)
-{
-    uint8x16_t previous = vdupq_n_u8(kSpaceDigit);
-    int count = 0;
-    for (int i = 0; i < c.count && count < kTokens; ++i) {
-        const unsigned digit = c.digit_bits[i];
-        const unsigned ends = digit & ~(digit >> 1 | c.digit_bits[i + 1] << (kChunkBytes - 1)) & 0xFFFF;
-        count = convert_chunk(previous, c.digits[i], ends, out, count);
-        previous = c.digits[i];
-    }
-    return count < kTokens ? count : kTokens;
+    const uint8x16_t back4 = shifted<4>(previous, current);
+    previous = current;
+    const uint8x16_t space_within2 = vorrq_u8(back1, back2);
+    odd = vorrq_u8(odd, vbicq_u8(ends, high_bytes(vorrq_u8(vorrq_u8(space_within2, back3), back4))));
+    const uint8x16_t cut = high_bytes(space_within2);
+    const uint8x16_t hundreds = vbicq_u8(back2, cut);
+    const uint8x16_t thousands = vbslq_u8(cut, space_within2, back3);
+    // Two two-digit numbers at every position, each fitting a byte, and
+    // then one widening multiply-add: low + 100 * high.
+    const uint8x16_t tenfold = vld1q_u8(kTenfold);
+    const uint8x16_t low_pair = vaddq_u8(current, vqtbl1q_u8(tenfold, back1));
+    const uint8x16_t high_pair = vaddq_u8(hundreds, vqtbl1q_u8(tenfold, thousands));
+    const uint16x8_t first = vmlal_u8(vmovl_u8(vget_low_u8(low_pair)), vget_low_u8(high_pair), vdup_n_u8(100));
+    const uint16x8_t second = vmlal_u8(vmovl_u8(vget_high_u8(low_pair)), vget_high_u8(high_pair), vdup_n_u8(100));
+    const unsigned end_bits = bits_of(ends);
+    pack(first, end_bits & 0xFF, out, count);
+    pack(second, end_bits >> 8, out, count + __builtin_popcount(end_bits & 0xFF));
+    return count + __builtin_popcount(end_bits);
 }
 
 // Folds the first count values into the ranges, 4 channels at a time.
@@ -188,15 +147,23 @@ void fold(const std::int16_t* values, int count, int* minimum, int* maximum)
 
 void neon_fold_line(const char* line, const char* end, int* minimum, int* maximum)
 {
-    Chunks chunks;
-    if (!split_plain(line, end, chunks)) {
-        fold_line_by_window<Neon>(line, end, minimum, maximum);
-        return;
-    }
     // Room for every number a chunk can pack past the channels, and for
     // the 16 bytes that a pack always writes.
     std::int16_t values[kTokens + kChunkBytes + kPackValues];
-    fold(values, convert_plain(chunks, values), minimum, maximum);
+    const int length = static_cast<int>(end - line);
+    uint8x16_t previous = vdupq_n_u8(kSpaceDigit);  // the line start acts as a space
+    uint8x16_t odd = vdupq_n_u8(0);
+    int count = 0;
+    // The chunks up to the one that holds the last channel's number, which
+    // ends there whatever follows it.
+    for (int at = 0; at < length && count < kTokens; at += kChunkBytes) {
+        count = convert_chunk(line + at, length - at, previous, values, count, odd);
+    }
+    if (vmaxvq_u8(odd) != 0) {
+        fold_line_by_window<Neon>(line, end, minimum, maximum);
+        return;
+    }
+    fold(values, count < kTokens ? count : kTokens, minimum, maximum);
 }
 
 }  // namespace scan
