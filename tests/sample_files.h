@@ -89,7 +89,7 @@ private:
             text += t == odd_one ? awkward_token() : plain_number();
             text += spaces(pick(6) ? 1 : 3);
         }
-        if (pick(3)) text.pop_back();  // no space at the end
+        if (tokens > 0 && pick(3)) text.pop_back();  // no space at the end
         if (pick(4) == 0) text.resize(185 + pick(7), pick(2) ? ' ' : '7');
         if (text.size() > 191) text.resize(191 - pick(8));
         return text;
