@@ -3,13 +3,13 @@
 #ifndef TAVRIN_TESTS_SAMPLE_FILES_H
 #define TAVRIN_TESTS_SAMPLE_FILES_H
 
+#include <cstdint>
 #include <cstdio>
-#include <random>
 #include <string>
 
 class SampleFiles {
 public:
-    explicit SampleFiles(unsigned seed) : rng_(seed) {}
+    explicit SampleFiles(std::uint64_t seed) : state_(seed) {}
 
     // A file of up to max_lines lines; returns it and counts its lines.
     std::string next(int max_lines, long& lines)
@@ -35,7 +35,15 @@ public:
     }
 
 private:
-    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+    // A number from 0 to n - 1, from a splitmix64 generator: the tests draw
+    // tens of millions, and this is several times quicker than mt19937.
+    int pick(int n)
+    {
+        std::uint64_t z = state_ += 0x9E3779B97F4A7C15u;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+        return static_cast<int>(((z ^ (z >> 31)) >> 32) * static_cast<std::uint64_t>(n) >> 32);
+    }
 
     std::string spaces(int most) { return std::string(1 + pick(most), ' '); }
 
@@ -123,7 +131,7 @@ private:
         return text;
     }
 
-    std::mt19937 rng_;
+    std::uint64_t state_;
 };
 
 // The bytes, with those that would not print shown as \xNN.
