@@ -108,6 +108,13 @@ const KernelEntry* fastest()
     return kKernels;  // a pinned kernel, which the processor may lack
 }
 
+// The kernel in use, chosen at the first call.
+const KernelEntry& current()
+{
+    if (chosen == nullptr) chosen = fastest();
+    return *chosen;
+}
+
 }  // namespace
 
 const KernelEntry* kernels()
@@ -117,8 +124,7 @@ const KernelEntry* kernels()
 
 const char* kernel_in_use()
 {
-    if (chosen == nullptr) chosen = fastest();
-    return chosen->name;
+    return current().name;
 }
 
 bool use_kernel(const char* name)
@@ -135,8 +141,7 @@ bool use_kernel(const char* name)
 void fold_line(const char* line, std::size_t length, int (&minimum)[kTokens],
                int (&maximum)[kTokens])
 {
-    if (chosen == nullptr) chosen = fastest();
-    chosen->fold(line, line + length, minimum, maximum);
+    current().fold(line, line + length, minimum, maximum);
 }
 
 }  // namespace scan

@@ -38,11 +38,6 @@ unsigned bits_of(uint8x16_t mask)
     return vaddv_u8(vget_low_u8(bits)) | static_cast<unsigned>(vaddv_u8(vget_high_u8(bits))) << 8;
 }
 
-uint8x16_t digit_mask(uint8x16_t less_zero)
-{
-    return vcleq_u8(less_zero, vdupq_n_u8(9));
-}
-
 // Classifies a window for the token loop, 16 bytes at a time.
 struct Neon {
     static Window classify(const char* p, const char* end)
@@ -53,7 +48,7 @@ struct Neon {
             const int shift = part * kChunkBytes;
             w.spaces |= std::uint64_t{bits_of(vceqq_u8(bytes, vdupq_n_u8(' ')))} << shift;
             w.ends |= std::uint64_t{bits_of(vceqzq_u8(bytes))} << shift;
-            const unsigned digits = bits_of(digit_mask(vsubq_u8(bytes, vdupq_n_u8('0'))));
+            const unsigned digits = bits_of(vcleq_u8(vsubq_u8(bytes, vdupq_n_u8('0')), vdupq_n_u8(9)));
             w.non_digits |= std::uint64_t{~digits & 0xFFFF} << shift;
         }
         w.ends |= end_bit(p, end);

@@ -4,6 +4,7 @@
 #ifndef TAVRIN_TESTS_LINE_MODEL_H
 #define TAVRIN_TESTS_LINE_MODEL_H
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,12 @@ struct Ranges {
     int minimum[kNChan];
     int maximum[kNChan];
 };
+
+inline bool operator==(const Ranges& a, const Ranges& b)
+{
+    return std::equal(a.minimum, a.minimum + kNChan, b.minimum) &&
+           std::equal(a.maximum, a.maximum + kNChan, b.maximum);
+}
 
 inline Ranges empty_ranges()
 {
