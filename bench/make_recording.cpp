@@ -1,5 +1,8 @@
 // Writes a deterministic 32-channel recording for the benchmark: lines of
-// 10-bit samples scattered around a pedestal of each channel's own.
+// 10-bit samples scattered around a pedestal of each channel's own. The
+// seed makes recordings of other chips.
+//
+//   make_recording [LINES [SEED]]
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -9,7 +12,8 @@ int main(int argc, char** argv)
     constexpr int kChannels = 32;
     constexpr int kAdcMax = 1023;
     const long lines = argc > 1 ? std::atol(argv[1]) : 1500000;
-    std::mt19937 rng(171741);
+    const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 171741;
+    std::mt19937 rng(seed);
     std::uniform_int_distribution<int> pedestal_of(20, 120);
     std::normal_distribution<double> noise(0.0, 4.0);
     int pedestal[kChannels];

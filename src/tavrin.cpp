@@ -4,6 +4,7 @@
 
 #include "tavrin.h"
 
+#include "codecs.h"
 #include "scan.h"
 
 #include <TString.h>
@@ -15,17 +16,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bitset>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <iterator>
-#include <string>
 
 namespace {
 
@@ -66,19 +65,15 @@ int clamp_to_int(long value)
 }
 
 // Reports a failure on a file the Unix way; returns the exit status it sets.
-int fail(const char* file, int error)
+int fail_because(const char* file, const char* reason)
 {
-    std::fprintf(stderr, "tavrin: %s: %s\n", file, std::strerror(error));
+    std::fprintf(stderr, "tavrin: %s: %s\n", file, reason);
     return 1;
 }
 
-ssize_t read_block(int fd, char* into, std::size_t size)
+int fail(const char* file, int error)
 {
-    ssize_t got;
-    do {
-        got = read(fd, into, size);
-    } while (got < 0 && errno == EINTR);
-    return got;
+    return fail_because(file, std::strerror(error));
 }
 
 // Reports a line over the length limit; the scan ends there.
@@ -89,20 +84,17 @@ int stop_at_long_line(const char* path, LineNumber line_number)
     return 1;
 }
 
-}  // namespace
-
-// The file is read in blocks. An unfinished line is moved to the front of
+// The text is read in blocks. An unfinished line is moved to the front of
 // the buffer and completed by the next block; it always fits, since a line
 // over the limit ends the scan.
-int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan],
-              std::size_t block_bytes)
+int scan_text(const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan], std::size_t block_bytes)
 {
     char* const buffer = read_buffer;
     std::size_t pending = 0;  // bytes of the unfinished line at the front
     LineNumber line_number = 0;
     for (;;) {
-        const ssize_t got = read_block(fd, buffer + pending, block_bytes);
-        if (got < 0) return fail(path, errno);
+        const ssize_t got = codecs::read_text(buffer + pending, block_bytes);
+        if (got < 0) return fail_because(path, codecs::reason());
         if (got == 0) break;
         const char* line = buffer;
         const char* const end = buffer + pending + got;
@@ -121,6 +113,18 @@ int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[k
                      path, static_cast<long long>(line_number + 1));
     }
     return 0;
+}
+
+}  // namespace
+
+// The text of a compressed file is the recording, read as a plain one.
+int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan],
+              std::size_t block_bytes)
+{
+    if (codecs::open_text(fd) != 0) return fail_because(path, codecs::reason());
+    const int status = scan_text(path, minimum, maximum, block_bytes);
+    codecs::close_text();
+    return status;
 }
 
 namespace {
@@ -227,12 +231,36 @@ int open_log(const char* log_path)
     return log;
 }
 
-// Ends a console line with a flush, so that a failed write to standard
-// output shows at once; keeps the reason of the first failure.
-void end_line(int& console_error)
+// Prints a console line and flushes it, so that a failed write to standard
+// output shows at once; keeps the reason of the first failure. Console
+// text goes through C stdio, which the C library alone provides.
+void console_line(int& console_error, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void console_line(int& console_error, const char* format, ...)
 {
-    std::cout << std::endl;
-    if (!std::cout && console_error == 0) console_error = errno != 0 ? errno : EIO;
+    errno = 0;
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::putchar('\n');
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+    if (failed && console_error == 0) console_error = errno != 0 ? errno : EIO;
+}
+
+// The low ten bits of an ADC code as binary digits, most significant first.
+struct AdcBits {
+    char digits[kAdcBits + 1];
+};
+
+AdcBits adc_bits(int code)
+{
+    AdcBits bits;
+    for (int bit = 0; bit < kAdcBits; ++bit) {
+        bits.digits[bit] = (code >> (kAdcBits - 1 - bit)) & 1 ? '1' : '0';
+    }
+    bits.digits[kAdcBits] = '\0';
+    return bits;
 }
 
 // Lists the channels whose minimum never came down to 0 or 1. A bit stuck
@@ -244,23 +272,27 @@ void report_stuck(const int (&minimum)[kNChan], int& console_error)
         if (low > kHighestUnstuckMinimum) ++nstuck;
     }
     if (nstuck == 0) return;
-    std::cout << " nstuck " << nstuck;
-    end_line(console_error);
+    console_line(console_error, " nstuck %d", nstuck);
     for (int chan = 0; chan < kNChan; ++chan) {
         const int low = minimum[chan];
         if (low <= kHighestUnstuckMinimum) continue;
-        std::cout << " stuck chan " << chan << " min dec " << low << " hex " << std::hex << low
-                  << std::dec << " bin " << std::bitset<kAdcBits>(low);
-        end_line(console_error);
+        console_line(console_error, " stuck chan %d min dec %d hex %x bin %s", chan, low,
+                     static_cast<unsigned>(low), adc_bits(low).digits);
     }
 }
 
-// The directory of the sample file, which receives the range log; a bare
-// file name lies in the current directory.
-std::string directory_of(const std::string& path)
+// The directory part of the sample path, which receives the range log: the
+// first length bytes of text. A bare file name lies in the current directory.
+struct Directory {
+    const char* text;
+    int length;
+};
+
+Directory directory_of(const char* path)
 {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
+    const char* const slash = std::strrchr(path, '/');
+    if (slash == nullptr) return {".", 1};
+    return {path, static_cast<int>(slash - path)};
 }
 
 // Fills closed standard descriptors with /dev/null, so that no file the
@@ -306,10 +338,8 @@ int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
     if (fd < 0) status = fail(sample_path, errno);
 
     int console_error = 0;
-    std::cout << " reading file " << sample_path;
-    end_line(console_error);
-    std::cout << " writing file " << log_path;
-    end_line(console_error);
+    console_line(console_error, " reading file %s", sample_path);
+    console_line(console_error, " writing file %s", log_path);
 
     int minimum[kNChan];
     int maximum[kNChan];
@@ -336,8 +366,8 @@ int main(int argc, char** argv)
         return -1;
     }
     const int chip = clamp_to_int(std::strtol(argv[1], nullptr, 10));
-    const std::string directory = directory_of(argv[3]);
-    const char* const log_path =
-        Form("%s/zelquist_sampa%s_%s.log", directory.c_str(), argv[1], argv[2]);
+    const Directory directory = directory_of(argv[3]);
+    const char* const log_path = Form("%.*s/zelquist_sampa%s_%s.log", directory.length,
+                                      directory.text, argv[1], argv[2]);
     return analyse_file(chip, argv[3], log_path, argv[2]);
 }

@@ -144,6 +144,54 @@ inline Outcome run(const Command& command, const std::vector<std::string>& args,
     return finish(start(command, args, out_path), out_path);
 }
 
+// A compressed format that tavrin reads, and the command of its own tool
+// that compresses a file to standard output at the tool's default level.
+struct Packer {
+    std::string format;
+    std::string command;
+};
+
+inline const std::vector<Packer>& packers()
+{
+    static const std::vector<Packer> all = {
+        {"gzip", "gzip -c"}, {"bzip2", "bzip2 -c"}, {"xz", "xz -c"}, {"zstd", "zstd -q -c"}};
+    return all;
+}
+
+// The bytes of text as the packer's tool compresses them.
+inline std::string packed(const std::string& text, const Packer& packer)
+{
+    write_file("plain", text);
+    const Outcome outcome = run({"sh"}, {"-c", packer.command + " plain"}, "packed");
+    EXPECT_EQ(outcome.status, 0) << packer.command << ": " << outcome.err;
+    return outcome.out;
+}
+
+// The formats that a tool's runs are tested in: plain text (nullptr) and
+// every compressed one. Under an emulator the target's codec libraries may
+// be missing, and then the compressed ones are skipped, and said so.
+inline std::vector<const Packer*> formats_for(const Command& tool)
+{
+    std::vector<const Packer*> formats = {nullptr};
+    for (const Packer& packer : packers()) {
+        write_file("probe.txt", packed("1\n", packer));
+        const Outcome outcome = run(tool, {"7", "probe", "probe.txt"});
+        std::filesystem::remove("zelquist_sampa7_probe.log");
+        if (outcome.status == 0 || std::string(TAVRIN_EMULATOR).empty()) {
+            formats.push_back(&packer);
+        } else {
+            std::cout << "skipped: " << packer.format << " recordings, which the tool cannot read here: "
+                      << outcome.err;
+        }
+    }
+    return formats;
+}
+
+inline std::string format_name(const Packer* packer)
+{
+    return packer == nullptr ? "plain" : packer->format;
+}
+
 // Each test works in a fresh directory of its own, removed afterwards.
 class ScratchDir : public ::testing::Test {
 protected:

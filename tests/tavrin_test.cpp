@@ -8,7 +8,10 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <algorithm>
 #include <map>
+#include <optional>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -49,9 +52,10 @@ std::string line_of(const std::vector<int>& values)
     return line + "\n";
 }
 
-Outcome analyse(const std::string& samples)
+// Runs the tool on the samples, as plain text or packed in a format.
+Outcome analyse(const std::string& samples, const Packer* packer = nullptr)
 {
-    write_file("s.txt", samples);
+    write_file("s.txt", packer == nullptr ? samples : packed(samples, *packer));
     return run(kTool, {"7", "cfg", "s.txt"});
 }
 
@@ -136,13 +140,17 @@ TEST_F(Tavrin, ScanRules)
          {{0, {1024, INT_MAX}}, {1, {INT_MIN, -1}}, {2, {1024, INT_MAX}}, {3, {INT_MIN, -1}}}},
         {"out of ADC range", "-5 2000\n-7 1500\n", {{0, {-7, -1}}, {1, {1024, 2000}}}},
         {"191 characters", longest, {{0, {1, 1}}, {1, {2, 2}}}},
+        {"text like a magic number", "BZh9 5 6\nBZh\n", {{0, {0, 0}}, {1, {5, 5}}, {2, {6, 6}}}},
     };
-    for (const ScanCase& c : cases) {
-        const Outcome outcome = analyse(c.samples);
-        EXPECT_EQ(outcome.status, 0) << c.name;
-        EXPECT_EQ(outcome.err, "") << c.name;
-        EXPECT_EQ(parse_log(slurp(kLog)), c.expected) << c.name;
-        std::filesystem::remove(kLog);
+    for (const Packer* packer : formats_for(kTool)) {
+        for (const ScanCase& c : cases) {
+            const std::string name = c.name + (", " + format_name(packer));
+            const Outcome outcome = analyse(c.samples, packer);
+            EXPECT_EQ(outcome.status, 0) << name;
+            EXPECT_EQ(outcome.err, "") << name;
+            EXPECT_EQ(parse_log(slurp(kLog)), c.expected) << name;
+            std::filesystem::remove(kLog);
+        }
     }
 }
 
@@ -167,12 +175,67 @@ TEST_F(Tavrin, LongLinesAndUnfinishedLastLines)
         {"191 characters without newline", line192.substr(1), 0,
          "tavrin: s.txt: line 1: no newline at the end, line ignored\n", {}},
     };
-    for (const StopCase& c : cases) {
-        const Outcome outcome = analyse(c.samples);
-        EXPECT_EQ(outcome.status, c.status) << c.name;
-        EXPECT_EQ(outcome.err, c.err) << c.name;
-        EXPECT_EQ(parse_log(slurp(kLog)), c.expected) << c.name;
-        std::filesystem::remove(kLog);
+    for (const Packer* packer : formats_for(kTool)) {
+        for (const StopCase& c : cases) {
+            const std::string name = c.name + (", " + format_name(packer));
+            const Outcome outcome = analyse(c.samples, packer);
+            EXPECT_EQ(outcome.status, c.status) << name;
+            EXPECT_EQ(outcome.err, c.err) << name;
+            EXPECT_EQ(parse_log(slurp(kLog)), c.expected) << name;
+            std::filesystem::remove(kLog);
+        }
+    }
+}
+
+const std::map<std::string, std::size_t> kMagicLength = {{"gzip", 2}, {"bzip2", 10}, {"xz", 6}, {"zstd", 4}};
+// Where a byte of the data's check lies, counted from the end of the file.
+const std::map<std::string, std::size_t> kCheckFromEnd = {{"gzip", 8}, {"bzip2", 3}, {"xz", 21}, {"zstd", 1}};
+
+struct CodecCase {
+    const char* name;
+    std::string (*file)(const Packer&);  // the file's bytes, made with the packer
+    int status;
+    std::string err;  // "@" stands for the format's name
+    std::optional<Ranges> expected;  // none where a codec may check before or after its text comes out
+};
+
+// What only compressed recordings have: streams one after another, and
+// data that is corrupt, cut short or followed by bytes of another kind.
+TEST_F(Tavrin, CompressedRecordings)
+{
+    const Ranges both = {{0, {5, 7}}, {1, {6, 8}}};
+    const std::vector<CodecCase> cases = {
+        {"streams one after another, a line across them",
+         [](const Packer& p) { return packed("5 6\n7", p) + packed("", p) + packed(" 8\n", p); }, 0, "", both},
+        {"magic number alone", [](const Packer& p) { return packed("", p).substr(0, kMagicLength.at(p.format)); },
+         1, "tavrin: s.txt: @ data cut short\n", {}},
+        {"cut short", [](const Packer& p) { const std::string b = packed("5 6\n7 8\n", p); return b.substr(0, b.size() - 1); },
+         1, "tavrin: s.txt: @ data cut short\n", both},
+        {"bytes after the last stream", [](const Packer& p) { return packed("5 6\n7 8\n", p) + "5 6\n"; }, 1,
+         "tavrin: s.txt: bytes after the end of the @ data\n", both},
+        {"corrupt", [](const Packer& p) {
+             std::string b = packed("5 6\n7 8\n", p);
+             b[b.size() - kCheckFromEnd.at(p.format)] ^= 0x20;
+             return b;
+         }, 1, "tavrin: s.txt: corrupt @ data", std::nullopt},
+    };
+    for (const Packer* packer : formats_for(kTool)) {
+        if (packer == nullptr) continue;
+        for (const CodecCase& c : cases) {
+            const std::string name = c.name + (", " + packer->format);
+            write_file("s.txt", c.file(*packer));
+            const Outcome outcome = run(kTool, {"7", "cfg", "s.txt"});
+            std::string err = c.err;
+            if (err.find('@') != std::string::npos) err.replace(err.find('@'), 1, packer->format);
+            EXPECT_EQ(outcome.status, c.status) << name;
+            EXPECT_EQ(outcome.err.substr(0, err.size()), err) << name;
+            EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), c.err.empty() ? 0 : 1) << name;
+            const Ranges got = parse_log(slurp(kLog));
+            if (c.expected) {
+                EXPECT_EQ(got, *c.expected) << name;
+            }
+            std::filesystem::remove(kLog);
+        }
     }
 }
 
@@ -342,6 +405,201 @@ TEST_F(Tavrin, FailuresAreReportedAndTheRestStillDone)
         EXPECT_EQ(outcome.out.find(" nstuck ") != std::string::npos, c.reported) << c.name;
         std::filesystem::remove(kLog);
     }
+}
+
+// Whether text is one whole block of the range log: the header and 32 rows.
+bool whole_block(const std::string& text)
+{
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line) || line != "Ch   Min   Max") return false;
+    for (int chan = 0; chan < 32; ++chan) {
+        int number, low, high;
+        char row[64];
+        if (!std::getline(in, line) || std::sscanf(line.c_str(), "%d %d %d", &number, &low, &high) != 3) {
+            return false;
+        }
+        std::snprintf(row, sizeof row, "%2d  %4d  %4d", number, low, high);
+        if (number != chan || line != row) return false;
+    }
+    return in.peek() == EOF && text.back() == '\n';
+}
+
+// One system call of a traced run: its name, which occurrence of that name
+// it is in the run, its first argument and its result.
+struct Call {
+    std::string name;
+    int occurrence;
+    std::string first_argument;
+    long result;
+    std::string line;  // as strace shows it
+};
+
+// Reads the trace of strace -f -o. The dynamic loader's calls come before
+// the tool's first own call, its look at standard input; this gives the
+// ones from there on, with their occurrences counted from the start.
+std::vector<Call> calls_after_loader(const std::string& trace_path)
+{
+    std::ifstream trace(trace_path);
+    std::map<std::string, int> seen;
+    std::vector<Call> calls;
+    bool loaded = false;
+    for (std::string line; std::getline(trace, line);) {
+        const std::size_t name_at = line.find_first_not_of(' ', line.find(' '));
+        const std::size_t open = line.find('(', name_at);
+        const std::size_t equals = line.rfind(" = ");
+        if (name_at == std::string::npos || open == std::string::npos || equals == std::string::npos) continue;
+        Call call{line.substr(name_at, open - name_at), 0, "", 0, line};
+        call.occurrence = ++seen[call.name];
+        call.first_argument = line.substr(open + 1, line.find_first_of(",)", open) - open - 1);
+        call.result = std::atol(line.c_str() + equals + 3);
+        loaded = loaded || line.compare(name_at, 17, "fcntl(0, F_GETFD)") == 0;
+        if (loaded) calls.push_back(call);
+    }
+    return calls;
+}
+
+// The errnos that each call of the run really returns. ftruncate runs only
+// to cut back a failed write of the log, so it fails together with one.
+const std::map<std::string, std::vector<std::string>> kCallErrors = {
+    {"openat", {"EACCES", "EMFILE", "ENOSPC", "EROFS", "EDQUOT", "EINTR"}},
+    {"read", {"EIO", "EINTR"}},
+    {"pread64", {"EIO", "EINTR"}},
+    {"write", {"EIO", "ENOSPC", "EDQUOT", "EFBIG", "EPIPE", "EINTR"}},
+    {"newfstatat", {"EIO", "EOVERFLOW"}},
+    {"fstat", {"EIO", "EOVERFLOW"}},
+    {"flock", {"ENOLCK", "EINTR"}},
+    {"fcntl", {"EBADF", "EINVAL"}},
+    {"close", {"EIO", "EINTR"}},
+    {"mmap", {"ENOMEM"}},
+};
+const std::vector<std::string> kTruncateErrors = {"EIO", "EPERM", "EINTR"};
+
+struct Injected {
+    std::vector<std::string> failures;  // strace's inject= expressions
+    bool log_close;                     // the failure is the log's close
+};
+
+// One run for each call at each errno; the log's descriptor is the first
+// that an open returns. Names the calls that are not injected.
+std::vector<Injected> injections(const std::vector<Call>& calls, std::set<std::string>& not_injected)
+{
+    std::string log_fd;
+    std::vector<Injected> runs;
+    for (const Call& call : calls) {
+        const std::string when = ":when=" + std::to_string(call.occurrence);
+        if (call.name == "openat" && call.result >= 0 && log_fd.empty()) log_fd = std::to_string(call.result);
+        const auto errors = kCallErrors.find(call.name);
+        if (errors == kCallErrors.end()) {
+            not_injected.insert(call.name);
+            continue;
+        }
+        const bool of_log = call.first_argument == log_fd;
+        for (const std::string& error : errors->second) {
+            runs.push_back({{call.name + ":error=" + error + when}, call.name == "close" && of_log});
+        }
+        if (call.name == "write" && of_log) {
+            for (const std::string& error : kTruncateErrors) {
+                runs.push_back({{"write:error=EFBIG" + when, "ftruncate:error=" + error + ":when=1"}, false});
+            }
+        }
+    }
+    EXPECT_FALSE(log_fd.empty());
+    return runs;
+}
+
+// The rules that a run with an injected failure broke. The log started as
+// the block, which is also the one block that the run may add.
+std::vector<std::string> broken_rules(const Outcome& outcome, const Outcome& expected, const std::string& block,
+                                      bool log_close)
+{
+    const std::string log = slurp(kLog);
+    const bool kept = log.compare(0, block.size(), block) == 0;
+    const std::string added = kept ? log.substr(block.size()) : log;
+    std::vector<std::string> faults;
+    if (outcome.status != 0 && outcome.status != 1) faults.push_back("status " + std::to_string(outcome.status));
+    if (!kept || !(added.empty() || whole_block(added))) faults.push_back("the log is harmed");
+    const bool reported = outcome.status == 1 && !outcome.err.empty();
+    if ((added.empty() || outcome.out != expected.out || log_close) && !reported) {
+        faults.push_back("a failure passed unreported");
+    }
+    const bool whole = outcome.out == expected.out && added == block && outcome.err.empty();
+    if (outcome.status == 0 && !whole) faults.push_back("status 0 without it all");
+    return faults;
+}
+
+const std::map<std::string, std::string> kLibraries = {
+    {"gzip", "libz.so.1"}, {"bzip2", "libbz2.so.1.0"}, {"xz", "liblzma.so.5"}, {"zstd", "libzstd.so.1"}};
+
+// A codec's library that cannot be loaded: every open fails from the one
+// with which dlopen starts to look for it on.
+void expect_missing_library(const std::vector<Call>& calls, const Packer& packer, const std::vector<std::string>& args)
+{
+    const auto lookup = std::find_if(calls.begin(), calls.end(), [](const Call& call) {
+        return call.name == "openat" && call.line.find("/etc/ld.so.cache") != std::string::npos;
+    });
+    ASSERT_NE(lookup, calls.end()) << packer.format;
+    Command command = {"strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                       "inject=openat:error=ENOENT:when=" + std::to_string(lookup->occurrence) + "+"};
+    command.insert(command.end(), kTool.begin(), kTool.end());
+    std::filesystem::remove(kLog);
+    const Outcome outcome = run(command, args);
+    EXPECT_EQ(outcome.status, 1) << packer.format;
+    EXPECT_EQ(outcome.err, "tavrin: ./s.txt: cannot load " + kLibraries.at(packer.format) + "\n");
+    EXPECT_EQ(parse_log(slurp(kLog)), Ranges{}) << packer.format;
+}
+
+// No failure may pass unseen, and none may harm the range log: each system
+// call that the tool makes after the loader fails in turn, at each of its
+// occurrences, with each errno that such a call returns; on the example
+// recording, plain and in each compressed format, whose codec's library
+// the run loads.
+TEST_F(Tavrin, InjectedFailuresNeverPassUnseen)
+{
+    if (!std::string(TAVRIN_EMULATOR).empty()) GTEST_SKIP() << "strace does not trace under qemu-user";
+    if (TAVRIN_SANITIZED) GTEST_SKIP() << "the sanitizers' runtime needs system calls of its own";
+    if (run({"sh"}, {"-c", "strace -qq -o /dev/null true"}).status != 0) {
+        GTEST_SKIP() << "strace is missing or cannot trace here";
+    }
+    const std::string example = slurp(TAVRIN_EXAMPLE);
+    const std::vector<std::string> args = {"7", "cfg", "./s.txt"};
+    Command traced = {"strace", "-f", "-qq", "-o", "trace.txt"};
+    traced.insert(traced.end(), kTool.begin(), kTool.end());
+    std::size_t all_calls = 0, all_runs = 0;
+    int broken = 0;
+    std::set<std::string> not_injected;
+    for (const Packer* packer : formats_for(kTool)) {
+        write_file("s.txt", packer == nullptr ? example : packed(example, *packer));
+        std::filesystem::remove(kLog);
+        const Outcome expected = run(traced, args);
+        ASSERT_EQ(expected.status, 0) << expected.err;
+        const std::string block = slurp(kLog);
+        ASSERT_TRUE(whole_block(block));
+        const std::vector<Call> calls = calls_after_loader("trace.txt");
+        const std::vector<Injected> runs = injections(calls, not_injected);
+        for (const Injected& injected : runs) {
+            write_file(kLog, block);
+            Command command = {"timeout", "-s", "KILL", "30", "strace", "-f", "-qq", "-o", "/dev/null"};
+            std::string context = format_name(packer) + ", injected:";
+            for (const std::string& failure : injected.failures) {
+                command.insert(command.end(), {"-e", "inject=" + failure});
+                context += " " + failure;
+            }
+            command.insert(command.end(), kTool.begin(), kTool.end());
+            const Outcome outcome = run(command, args);
+            const std::vector<std::string> faults = broken_rules(outcome, expected, block, injected.log_close);
+            for (const std::string& fault : faults) ADD_FAILURE() << context << ": " << fault << "\n" << outcome.err;
+            broken += !faults.empty();
+        }
+        if (packer != nullptr) expect_missing_library(calls, *packer, args);
+        std::cout << format_name(packer) << ": " << calls.size() << " system calls after the loader, "
+                  << runs.size() << " failures injected\n";
+        all_calls += calls.size();
+        all_runs += runs.size();
+    }
+    std::cout << "in all: " << all_calls << " system calls after the loader (not injected:";
+    for (const std::string& name : not_injected) std::cout << " " << name;
+    std::cout << "), " << all_runs << " failures injected, " << broken << " broken\n";
 }
 
 TEST_F(Tavrin, KilledRunLeavesNoPartialBlock)

@@ -1,0 +1,561 @@
+// Reads the text of a sample file, decompressing it when its first bytes
+// are a codec's magic number. Each codec's library is opened with dlopen
+// the first time a file in its format comes, and only its streaming
+// interface is used; the decoders are the libraries' own. Compressed bytes
+// go through a fixed buffer, and the text comes out in the caller's blocks,
+// so memory stays flat whatever the length of the file.
+#include "codecs.h"
+
+#include <bzlib.h>
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
+#include <zstd_errors.h>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+// The libraries that tavrin may load, for the packaging tools that read
+// this note (the ELF dlopen metadata: owner FDO, type 0x407c0c0a, a JSON
+// array as a NUL-ended string).
+__asm__(".pushsection .note.dlopen,\"a\",%note\n"
+        ".balign 4\n"
+        ".long 4\n"
+        ".long 2f - 1f\n"
+        ".long 0x407c0c0a\n"
+        ".asciz \"FDO\"\n"
+        "1: .asciz \"["
+        "{\\\"feature\\\":\\\"gzip\\\",\\\"description\\\":\\\"gzip recordings\\\","
+        "\\\"priority\\\":\\\"recommended\\\",\\\"soname\\\":[\\\"libz.so.1\\\"]},"
+        "{\\\"feature\\\":\\\"bzip2\\\",\\\"description\\\":\\\"bzip2 recordings\\\","
+        "\\\"priority\\\":\\\"recommended\\\",\\\"soname\\\":[\\\"libbz2.so.1.0\\\",\\\"libbz2.so.1\\\"]},"
+        "{\\\"feature\\\":\\\"xz\\\",\\\"description\\\":\\\"xz recordings\\\","
+        "\\\"priority\\\":\\\"recommended\\\",\\\"soname\\\":[\\\"liblzma.so.5\\\"]},"
+        "{\\\"feature\\\":\\\"zstd\\\",\\\"description\\\":\\\"zstd recordings\\\","
+        "\\\"priority\\\":\\\"recommended\\\",\\\"soname\\\":[\\\"libzstd.so.1\\\"]}"
+        "]\"\n"
+        "2: .balign 4\n"
+        ".popsection\n");
+
+namespace codecs {
+namespace {
+
+// What one call of a decoder did.
+enum Outcome {
+    kGoing,        // call again, with more input if none is left
+    kStreamEnded,  // a stream ended; another may follow
+    kTextEnded,    // the text ended (zstd, which joins its frames itself)
+    kFailed,       // the data is corrupt; the reason is set
+};
+
+struct Step {
+    std::size_t consumed;
+    std::size_t produced;
+    Outcome outcome;
+};
+
+// A codec: its format's name, its library (with the name that some
+// distributions give it instead, if any), whether its streams may be
+// separated by padding, and its decoder. begin starts a stream; step
+// decodes from in to out, finishing once the file has ended.
+struct Codec {
+    const char* name;
+    const char* library;
+    const char* library_elsewhere;
+    bool padded;
+    bool (*load)(void* handle);
+    bool (*begin)();
+    Step (*step)(const unsigned char* in, std::size_t in_size, char* out, std::size_t out_size,
+                 bool finishing);
+    void (*end)();
+};
+
+const std::size_t kInputBytes = 65536;
+unsigned char input[kInputBytes];  // compressed bytes read from the file
+std::size_t input_start = 0;       // the unread ones: input_start to input_end
+std::size_t input_end = 0;
+bool file_ended = false;
+int file = -1;
+Format format_in_use = kPlain;
+const Codec* codec = nullptr;  // nullptr for plain text
+bool stream_ended = false;
+bool text_ended = false;
+bool failure_waits = false;  // failed after producing text, reported next
+
+char reason_text[160];
+const char* why = "";
+
+int fail_with(const char* text)
+{
+    why = text;
+    return -1;
+}
+
+int fail_errno(int error)
+{
+    return fail_with(std::strerror(error));
+}
+
+// For a decoder that could not get its memory.
+bool out_of_memory()
+{
+    fail_errno(ENOMEM);
+    return false;
+}
+
+// Reports what the codec found about its data, such as "corrupt gzip
+// data", with the library's own words after a colon when it has any.
+int fail_data(const char* before, const char* after, const char* detail = nullptr)
+{
+    const bool detailed = detail != nullptr && *detail != '\0';
+    std::snprintf(reason_text, sizeof reason_text, "%s%s data%s%s%s", before, codec->name, after,
+                  detailed ? ": " : "", detailed ? detail : "");
+    return fail_with(reason_text);
+}
+
+std::size_t unread()
+{
+    return input_end - input_start;
+}
+
+// Reads more of the file behind the unread bytes, moving them to the front
+// first. Returns false with the reason set on a read error.
+bool read_more()
+{
+    std::memmove(input, input + input_start, unread());
+    input_end -= input_start;
+    input_start = 0;
+    ssize_t got;
+    do {
+        got = read(file, input + input_end, kInputBytes - input_end);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        fail_errno(errno);
+        return false;
+    }
+    file_ended = got == 0;
+    input_end += got;
+    return true;
+}
+
+// Makes at least count bytes unread, unless the file ends first.
+bool have_unread(std::size_t count)
+{
+    while (unread() < count && !file_ended) {
+        if (!read_more()) return false;
+    }
+    return true;
+}
+
+// Resolves a library's function into a pointer of its own type.
+template <typename Function>
+bool resolve(void* handle, const char* name, Function*& function)
+{
+    function = reinterpret_cast<Function*>(dlsym(handle, name));
+    return function != nullptr;
+}
+
+// --- gzip, through zlib ---------------------------------------------------
+
+struct {
+    decltype(&inflateInit2_) init;
+    decltype(&::inflate) decompress;
+    decltype(&inflateReset) reset;
+    decltype(&inflateEnd) end;
+} zlib;
+z_stream gzip_stream;
+bool gzip_open = false;
+
+const int kGzipWindowBits = 15 + 16;  // the largest window, gzip's header
+
+bool gzip_load(void* handle)
+{
+    return resolve(handle, "inflateInit2_", zlib.init) && resolve(handle, "inflate", zlib.decompress) &&
+           resolve(handle, "inflateReset", zlib.reset) && resolve(handle, "inflateEnd", zlib.end);
+}
+
+bool gzip_begin()
+{
+    if (gzip_open) return zlib.reset(&gzip_stream) == Z_OK || out_of_memory();
+    std::memset(&gzip_stream, 0, sizeof gzip_stream);
+    gzip_open = zlib.init(&gzip_stream, kGzipWindowBits, ZLIB_VERSION, sizeof gzip_stream) == Z_OK;
+    return gzip_open || out_of_memory();
+}
+
+Step gzip_step(const unsigned char* in, std::size_t in_size, char* out, std::size_t out_size, bool)
+{
+    gzip_stream.next_in = const_cast<unsigned char*>(in);
+    gzip_stream.avail_in = static_cast<uInt>(in_size);
+    gzip_stream.next_out = reinterpret_cast<unsigned char*>(out);
+    gzip_stream.avail_out = static_cast<uInt>(out_size);
+    const int status = zlib.decompress(&gzip_stream, Z_NO_FLUSH);
+    Step step = {in_size - gzip_stream.avail_in, out_size - gzip_stream.avail_out, kGoing};
+    if (status == Z_STREAM_END) {
+        step.outcome = kStreamEnded;
+    } else if (status == Z_MEM_ERROR) {
+        fail_errno(ENOMEM);
+        step.outcome = kFailed;
+    } else if (status != Z_OK && status != Z_BUF_ERROR) {
+        fail_data("corrupt ", "", gzip_stream.msg);
+        step.outcome = kFailed;
+    }
+    return step;
+}
+
+void gzip_end()
+{
+    if (gzip_open) zlib.end(&gzip_stream);
+    gzip_open = false;
+}
+
+// --- bzip2 ------------------------------------------------------------------
+
+struct {
+    decltype(&BZ2_bzDecompressInit) init;
+    decltype(&BZ2_bzDecompress) decompress;
+    decltype(&BZ2_bzDecompressEnd) end;
+} bz2;
+bz_stream bzip2_stream;
+bool bzip2_open = false;
+
+bool bzip2_load(void* handle)
+{
+    return resolve(handle, "BZ2_bzDecompressInit", bz2.init) &&
+           resolve(handle, "BZ2_bzDecompress", bz2.decompress) &&
+           resolve(handle, "BZ2_bzDecompressEnd", bz2.end);
+}
+
+void bzip2_end()
+{
+    if (bzip2_open) bz2.end(&bzip2_stream);
+    bzip2_open = false;
+}
+
+// A bzip2 stream cannot be reset: each one gets a decoder of its own.
+bool bzip2_begin()
+{
+    bzip2_end();
+    std::memset(&bzip2_stream, 0, sizeof bzip2_stream);
+    bzip2_open = bz2.init(&bzip2_stream, 0, 0) == BZ_OK;
+    return bzip2_open || out_of_memory();
+}
+
+Step bzip2_step(const unsigned char* in, std::size_t in_size, char* out, std::size_t out_size, bool)
+{
+    bzip2_stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(in));
+    bzip2_stream.avail_in = static_cast<unsigned>(in_size);
+    bzip2_stream.next_out = out;
+    bzip2_stream.avail_out = static_cast<unsigned>(out_size);
+    const int status = bz2.decompress(&bzip2_stream);
+    Step step = {in_size - bzip2_stream.avail_in, out_size - bzip2_stream.avail_out, kGoing};
+    if (status == BZ_STREAM_END) {
+        step.outcome = kStreamEnded;
+    } else if (status == BZ_MEM_ERROR) {
+        fail_errno(ENOMEM);
+        step.outcome = kFailed;
+    } else if (status != BZ_OK) {
+        fail_data("corrupt ", "");
+        step.outcome = kFailed;
+    }
+    return step;
+}
+
+// --- xz, through liblzma ----------------------------------------------------
+
+struct {
+    decltype(&lzma_stream_decoder) decoder;
+    decltype(&lzma_code) code;
+    decltype(&lzma_end) end;
+} lzma;
+lzma_stream xz_stream = LZMA_STREAM_INIT;
+bool xz_open = false;
+
+bool xz_load(void* handle)
+{
+    return resolve(handle, "lzma_stream_decoder", lzma.decoder) && resolve(handle, "lzma_code", lzma.code) &&
+           resolve(handle, "lzma_end", lzma.end);
+}
+
+void xz_end()
+{
+    if (xz_open) lzma.end(&xz_stream);
+    xz_open = false;
+}
+
+// A stream that needs more memory than this is taken for corrupt: no
+// recording calls for more than xz -9's 65 MiB.
+const std::uint64_t kXzMemoryLimit = std::uint64_t{1} << 30;
+
+bool xz_begin()
+{
+    xz_end();
+    const lzma_stream fresh = LZMA_STREAM_INIT;
+    xz_stream = fresh;
+    xz_open = lzma.decoder(&xz_stream, kXzMemoryLimit, 0) == LZMA_OK;
+    return xz_open || out_of_memory();
+}
+
+Step xz_step(const unsigned char* in, std::size_t in_size, char* out, std::size_t out_size, bool)
+{
+    xz_stream.next_in = in;
+    xz_stream.avail_in = in_size;
+    xz_stream.next_out = reinterpret_cast<std::uint8_t*>(out);
+    xz_stream.avail_out = out_size;
+    const lzma_ret status = lzma.code(&xz_stream, LZMA_RUN);
+    Step step = {in_size - xz_stream.avail_in, out_size - xz_stream.avail_out, kGoing};
+    if (status == LZMA_STREAM_END) {
+        step.outcome = kStreamEnded;
+    } else if (status == LZMA_MEM_ERROR) {
+        fail_errno(ENOMEM);
+        step.outcome = kFailed;
+    } else if (status == LZMA_MEMLIMIT_ERROR) {
+        fail_data("", " needs more than 1 GiB of memory");
+        step.outcome = kFailed;
+    } else if (status != LZMA_OK && status != LZMA_BUF_ERROR) {
+        fail_data("corrupt ", "");
+        step.outcome = kFailed;
+    }
+    return step;
+}
+
+// --- zstd -------------------------------------------------------------------
+
+struct {
+    decltype(&ZSTD_createDStream) create;
+    decltype(&ZSTD_decompressStream) decompress;
+    decltype(&ZSTD_freeDStream) free;
+    decltype(&ZSTD_isError) is_error;
+    decltype(&ZSTD_getErrorName) error_name;
+    decltype(&ZSTD_getErrorCode) error_code;
+} zstd;
+ZSTD_DStream* zstd_stream = nullptr;
+bool zstd_frame_open = false;  // the last frame has not ended yet
+
+bool zstd_load(void* handle)
+{
+    return resolve(handle, "ZSTD_createDStream", zstd.create) &&
+           resolve(handle, "ZSTD_decompressStream", zstd.decompress) &&
+           resolve(handle, "ZSTD_freeDStream", zstd.free) && resolve(handle, "ZSTD_isError", zstd.is_error) &&
+           resolve(handle, "ZSTD_getErrorName", zstd.error_name) &&
+           resolve(handle, "ZSTD_getErrorCode", zstd.error_code);
+}
+
+void zstd_end()
+{
+    if (zstd_stream != nullptr) zstd.free(zstd_stream);
+    zstd_stream = nullptr;
+}
+
+// libzstd goes on to the next frame itself, so its text ends only with the
+// file.
+bool zstd_begin()
+{
+    zstd_end();
+    zstd_stream = zstd.create();
+    zstd_frame_open = true;
+    return zstd_stream != nullptr || out_of_memory();
+}
+
+Step zstd_step(const unsigned char* in, std::size_t in_size, char* out, std::size_t out_size,
+               bool finishing)
+{
+    Step step = {0, 0, kGoing};
+    // A frame that ended was flushed whole, and between frames the file
+    // may end.
+    if (finishing && !zstd_frame_open) {
+        step.outcome = kTextEnded;
+        return step;
+    }
+    ZSTD_inBuffer from = {in, in_size, 0};
+    ZSTD_outBuffer to = {out, out_size, 0};
+    const std::size_t result = zstd.decompress(zstd_stream, &to, &from);
+    step.consumed = from.pos;
+    step.produced = to.pos;
+    if (zstd.is_error(result)) {
+        if (zstd.error_code(result) == ZSTD_error_memory_allocation) {
+            fail_errno(ENOMEM);
+        } else if (zstd.error_code(result) == ZSTD_error_prefix_unknown && !zstd_frame_open) {
+            fail_data("bytes after the end of the ", "");
+        } else {
+            fail_data("corrupt ", "", zstd.error_name(result));
+        }
+        step.outcome = kFailed;
+    } else if (from.pos > 0 || to.pos > 0) {
+        zstd_frame_open = result != 0;
+    }
+    return step;
+}
+
+// --- the codecs, by format --------------------------------------------------
+
+const Codec kCodecs[] = {
+    {"gzip", "libz.so.1", nullptr, false, gzip_load, gzip_begin, gzip_step, gzip_end},
+    {"bzip2", "libbz2.so.1.0", "libbz2.so.1", false, bzip2_load, bzip2_begin, bzip2_step, bzip2_end},
+    {"xz", "liblzma.so.5", nullptr, true, xz_load, xz_begin, xz_step, xz_end},
+    {"zstd", "libzstd.so.1", nullptr, false, zstd_load, zstd_begin, zstd_step, zstd_end},
+};
+
+const Codec& codec_of(Format format)
+{
+    return kCodecs[format - kGzip];
+}
+
+// Opens the codec's library, once a run.
+bool load(const Codec& c)
+{
+    static bool loaded[sizeof kCodecs / sizeof kCodecs[0]];
+    bool& done = loaded[&c - kCodecs];
+    if (done) return true;
+    void* handle = dlopen(c.library, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr && c.library_elsewhere != nullptr) {
+        handle = dlopen(c.library_elsewhere, RTLD_NOW | RTLD_LOCAL);  // its soname on RHEL and Fedora
+    }
+    if (handle == nullptr || !c.load(handle)) {
+        std::snprintf(reason_text, sizeof reason_text, "cannot load %s", c.library);
+        fail_with(reason_text);
+        return false;
+    }
+    done = true;
+    return true;
+}
+
+// Plain text: what was read to look at the magic, then the file itself.
+ssize_t read_plain(char* into, std::size_t size)
+{
+    if (unread() > 0) {
+        const std::size_t count = size < unread() ? size : unread();
+        std::memcpy(into, input + input_start, count);
+        input_start += count;
+        return static_cast<ssize_t>(count);
+    }
+    ssize_t got;
+    do {
+        got = read(file, into, size);
+    } while (got < 0 && errno == EINTR);
+    return got < 0 ? fail_errno(errno) : got;
+}
+
+// Skips the NUL bytes that xz allows between streams, in fours.
+bool skip_padding()
+{
+    static const unsigned char kPadding[4] = {0, 0, 0, 0};
+    for (;;) {
+        if (!have_unread(sizeof kPadding)) return false;
+        if (unread() < sizeof kPadding || std::memcmp(input + input_start, kPadding, sizeof kPadding) != 0) {
+            return true;
+        }
+        input_start += sizeof kPadding;
+    }
+}
+
+// After a stream: the end of the text, or the next stream, which must start
+// with the same magic number, as the codecs' own tools read them.
+int next_stream()
+{
+    if (codec->padded && !skip_padding()) return -1;
+    if (!have_unread(kMagicBytes)) return -1;
+    if (unread() == 0) {
+        text_ended = true;
+        return 0;
+    }
+    if (format_of(input + input_start, unread()) != format_in_use) {
+        return fail_data("bytes after the end of the ", "");
+    }
+    if (!codec->begin()) return -1;
+    stream_ended = false;
+    return 1;
+}
+
+// Decodes until some text comes out, the text ends or the data fails.
+ssize_t read_compressed(char* into, std::size_t size)
+{
+    std::size_t produced = 0;
+    while (produced == 0 && !text_ended) {
+        if (stream_ended) {
+            const int next = next_stream();
+            if (next <= 0) return next;
+        }
+        if (unread() == 0 && !file_ended && !read_more()) return -1;
+        const bool finishing = unread() == 0 && file_ended;
+        const Step step = codec->step(input + input_start, unread(), into, size, finishing);
+        input_start += step.consumed;
+        produced = step.produced;
+        if (step.outcome == kFailed) {
+            if (produced == 0) return -1;
+            failure_waits = true;  // the text that came out still counts
+        } else if (step.outcome == kStreamEnded) {
+            stream_ended = true;
+        } else if (step.outcome == kTextEnded) {
+            text_ended = true;
+        } else if (produced == 0 && step.consumed == 0) {
+            // With input and room for text, every library makes progress;
+            // without input, the data ended inside a stream.
+            return finishing ? fail_data("", " cut short") : fail_data("corrupt ", "");
+        }
+    }
+    return static_cast<ssize_t>(produced);
+}
+
+}  // namespace
+
+Format format_of(const unsigned char* head, std::size_t size)
+{
+    static const unsigned char kGzipMagic[] = {0x1f, 0x8b};
+    static const unsigned char kXzMagic[] = {0xfd, '7', 'z', 'X', 'Z', 0x00};
+    static const unsigned char kZstdMagic[] = {0x28, 0xb5, 0x2f, 0xfd};
+    static const unsigned char kBzip2Block[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
+    static const unsigned char kBzip2End[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
+    const auto starts = [head, size](const unsigned char* magic, std::size_t length, std::size_t at) {
+        return size >= at + length && std::memcmp(head + at, magic, length) == 0;
+    };
+    if (starts(kGzipMagic, sizeof kGzipMagic, 0)) return kGzip;
+    if (starts(kXzMagic, sizeof kXzMagic, 0)) return kXz;
+    if (starts(kZstdMagic, sizeof kZstdMagic, 0)) return kZstd;
+    const bool bzip2_level = size >= 4 && std::memcmp(head, "BZh", 3) == 0 && head[3] >= '1' && head[3] <= '9';
+    if (bzip2_level && (starts(kBzip2Block, sizeof kBzip2Block, 4) || starts(kBzip2End, sizeof kBzip2End, 4))) {
+        return kBzip2;
+    }
+    return kPlain;
+}
+
+int open_text(int fd)
+{
+    file = fd;
+    input_start = input_end = 0;
+    file_ended = stream_ended = text_ended = failure_waits = false;
+    codec = nullptr;
+    if (!have_unread(kMagicBytes)) return -1;
+    format_in_use = format_of(input, unread());
+    if (format_in_use == kPlain) return 0;
+    const Codec& c = codec_of(format_in_use);
+    codec = &c;
+    if (!load(c) || !c.begin()) {
+        codec = nullptr;
+        return -1;
+    }
+    return 0;
+}
+
+ssize_t read_text(char* into, std::size_t size)
+{
+    if (failure_waits) return -1;
+    return codec == nullptr ? read_plain(into, size) : read_compressed(into, size);
+}
+
+void close_text()
+{
+    if (codec != nullptr) codec->end();
+    codec = nullptr;
+}
+
+const char* reason()
+{
+    return why;
+}
+
+}  // namespace codecs
