@@ -64,6 +64,7 @@ struct Step {
 // separated by padding, and its decoder. begin starts a stream; step
 // decodes from in to out, finishing once the file has ended.
 struct Codec {
+    Format format;
     const char* name;
     const char* library;
     const char* library_elsewhere;
@@ -81,7 +82,6 @@ std::size_t input_start = 0;       // the unread ones: input_start to input_end
 std::size_t input_end = 0;
 bool file_ended = false;
 int file = -1;
-Format format_in_use = kPlain;
 const Codec* codec = nullptr;  // nullptr for plain text
 bool stream_ended = false;
 bool text_ended = false;
@@ -123,6 +123,17 @@ std::size_t unread()
     return input_end - input_start;
 }
 
+// Reads from the file, going on after an interruption; sets the reason
+// on an error.
+ssize_t read_file(void* into, std::size_t size)
+{
+    ssize_t got;
+    do {
+        got = read(file, into, size);
+    } while (got < 0 && errno == EINTR);
+    return got < 0 ? fail_errno(errno) : got;
+}
+
 // Reads more of the file behind the unread bytes, moving them to the front
 // first. Returns false with the reason set on a read error.
 bool read_more()
@@ -130,14 +141,8 @@ bool read_more()
     std::memmove(input, input + input_start, unread());
     input_end -= input_start;
     input_start = 0;
-    ssize_t got;
-    do {
-        got = read(file, input + input_end, kInputBytes - input_end);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-        fail_errno(errno);
-        return false;
-    }
+    const ssize_t got = read_file(input + input_end, kInputBytes - input_end);
+    if (got < 0) return false;
     file_ended = got == 0;
     input_end += got;
     return true;
@@ -165,26 +170,30 @@ bool resolve(void* handle, const char* name, Function*& function)
 struct {
     decltype(&inflateInit2_) init;
     decltype(&::inflate) decompress;
-    decltype(&inflateReset) reset;
     decltype(&inflateEnd) end;
 } zlib;
 z_stream gzip_stream;
-bool gzip_open = false;
 
 const int kGzipWindowBits = 15 + 16;  // the largest window, gzip's header
 
 bool gzip_load(void* handle)
 {
     return resolve(handle, "inflateInit2_", zlib.init) && resolve(handle, "inflate", zlib.decompress) &&
-           resolve(handle, "inflateReset", zlib.reset) && resolve(handle, "inflateEnd", zlib.end);
+           resolve(handle, "inflateEnd", zlib.end);
 }
 
+// Ending a stream that was never set up, or ended already, does nothing.
+void gzip_end()
+{
+    zlib.end(&gzip_stream);
+}
+
+// Each member gets a decoder of its own, as each bzip2 and xz stream does.
 bool gzip_begin()
 {
-    if (gzip_open) return zlib.reset(&gzip_stream) == Z_OK || out_of_memory();
+    gzip_end();
     std::memset(&gzip_stream, 0, sizeof gzip_stream);
-    gzip_open = zlib.init(&gzip_stream, kGzipWindowBits, ZLIB_VERSION, sizeof gzip_stream) == Z_OK;
-    return gzip_open || out_of_memory();
+    return zlib.init(&gzip_stream, kGzipWindowBits, ZLIB_VERSION, sizeof gzip_stream) == Z_OK || out_of_memory();
 }
 
 Step gzip_step(const unsigned char* in, std::size_t in_size, char* out, std::size_t out_size, bool)
@@ -207,12 +216,6 @@ Step gzip_step(const unsigned char* in, std::size_t in_size, char* out, std::siz
     return step;
 }
 
-void gzip_end()
-{
-    if (gzip_open) zlib.end(&gzip_stream);
-    gzip_open = false;
-}
-
 // --- bzip2 ------------------------------------------------------------------
 
 struct {
@@ -221,7 +224,6 @@ struct {
     decltype(&BZ2_bzDecompressEnd) end;
 } bz2;
 bz_stream bzip2_stream;
-bool bzip2_open = false;
 
 bool bzip2_load(void* handle)
 {
@@ -232,17 +234,14 @@ bool bzip2_load(void* handle)
 
 void bzip2_end()
 {
-    if (bzip2_open) bz2.end(&bzip2_stream);
-    bzip2_open = false;
+    bz2.end(&bzip2_stream);
 }
 
-// A bzip2 stream cannot be reset: each one gets a decoder of its own.
 bool bzip2_begin()
 {
     bzip2_end();
     std::memset(&bzip2_stream, 0, sizeof bzip2_stream);
-    bzip2_open = bz2.init(&bzip2_stream, 0, 0) == BZ_OK;
-    return bzip2_open || out_of_memory();
+    return bz2.init(&bzip2_stream, 0, 0) == BZ_OK || out_of_memory();
 }
 
 Step bzip2_step(const unsigned char* in, std::size_t in_size, char* out, std::size_t out_size, bool)
@@ -273,7 +272,6 @@ struct {
     decltype(&lzma_end) end;
 } lzma;
 lzma_stream xz_stream = LZMA_STREAM_INIT;
-bool xz_open = false;
 
 bool xz_load(void* handle)
 {
@@ -283,8 +281,7 @@ bool xz_load(void* handle)
 
 void xz_end()
 {
-    if (xz_open) lzma.end(&xz_stream);
-    xz_open = false;
+    lzma.end(&xz_stream);
 }
 
 // A stream that needs more memory than this is taken for corrupt: no
@@ -296,8 +293,7 @@ bool xz_begin()
     xz_end();
     const lzma_stream fresh = LZMA_STREAM_INIT;
     xz_stream = fresh;
-    xz_open = lzma.decoder(&xz_stream, kXzMemoryLimit, 0) == LZMA_OK;
-    return xz_open || out_of_memory();
+    return lzma.decoder(&xz_stream, kXzMemoryLimit, 0) == LZMA_OK || out_of_memory();
 }
 
 Step xz_step(const unsigned char* in, std::size_t in_size, char* out, std::size_t out_size, bool)
@@ -347,7 +343,7 @@ bool zstd_load(void* handle)
 
 void zstd_end()
 {
-    if (zstd_stream != nullptr) zstd.free(zstd_stream);
+    zstd.free(zstd_stream);  // which takes nullptr
     zstd_stream = nullptr;
 }
 
@@ -394,10 +390,10 @@ Step zstd_step(const unsigned char* in, std::size_t in_size, char* out, std::siz
 // --- the codecs, by format --------------------------------------------------
 
 const Codec kCodecs[] = {
-    {"gzip", "libz.so.1", nullptr, false, gzip_load, gzip_begin, gzip_step, gzip_end},
-    {"bzip2", "libbz2.so.1.0", "libbz2.so.1", false, bzip2_load, bzip2_begin, bzip2_step, bzip2_end},
-    {"xz", "liblzma.so.5", nullptr, true, xz_load, xz_begin, xz_step, xz_end},
-    {"zstd", "libzstd.so.1", nullptr, false, zstd_load, zstd_begin, zstd_step, zstd_end},
+    {kGzip, "gzip", "libz.so.1", nullptr, false, gzip_load, gzip_begin, gzip_step, gzip_end},
+    {kBzip2, "bzip2", "libbz2.so.1.0", "libbz2.so.1", false, bzip2_load, bzip2_begin, bzip2_step, bzip2_end},
+    {kXz, "xz", "liblzma.so.5", nullptr, true, xz_load, xz_begin, xz_step, xz_end},
+    {kZstd, "zstd", "libzstd.so.1", nullptr, false, zstd_load, zstd_begin, zstd_step, zstd_end},
 };
 
 const Codec& codec_of(Format format)
@@ -433,11 +429,7 @@ ssize_t read_plain(char* into, std::size_t size)
         input_start += count;
         return static_cast<ssize_t>(count);
     }
-    ssize_t got;
-    do {
-        got = read(file, into, size);
-    } while (got < 0 && errno == EINTR);
-    return got < 0 ? fail_errno(errno) : got;
+    return read_file(into, size);
 }
 
 // Skips the NUL bytes that xz allows between streams, in fours.
@@ -463,7 +455,7 @@ int next_stream()
         text_ended = true;
         return 0;
     }
-    if (format_of(input + input_start, unread()) != format_in_use) {
+    if (format_of(input + input_start, unread()) != codec->format) {
         return fail_data("bytes after the end of the ", "");
     }
     if (!codec->begin()) return -1;
@@ -530,9 +522,9 @@ int open_text(int fd)
     file_ended = stream_ended = text_ended = failure_waits = false;
     codec = nullptr;
     if (!have_unread(kMagicBytes)) return -1;
-    format_in_use = format_of(input, unread());
-    if (format_in_use == kPlain) return 0;
-    const Codec& c = codec_of(format_in_use);
+    const Format format = format_of(input, unread());
+    if (format == kPlain) return 0;
+    const Codec& c = codec_of(format);
     codec = &c;
     if (!load(c) || !c.begin()) {
         codec = nullptr;
