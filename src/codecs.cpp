@@ -1,5 +1,5 @@
 // Reads the text of a sample file, decompressing it when its first bytes
-// are a codec's magic number. Each codec's library is opened with dlopen
+// are a codec's magic number. Each codec's library is opened (dlmopen)
 // the first time a file in its format comes, and only its streaming
 // interface is used; the decoders are the libraries' own. Compressed bytes
 // go through a fixed buffer, and the text comes out in the caller's blocks,
@@ -401,15 +401,25 @@ const Codec& codec_of(Format format)
     return kCodecs[format - kGzip];
 }
 
+// Opens a library in a link namespace of its own, where its calls to its
+// own functions reach them: the framework's libCore carries a zstd of its
+// own, whose functions of the same names would take their place in the
+// process's global scope, and a library of one version would run on the
+// data structures of another.
+void* open_apart(const char* library)
+{
+    return dlmopen(LM_ID_NEWLM, library, RTLD_NOW | RTLD_LOCAL);
+}
+
 // Opens the codec's library, once a run.
 bool load(const Codec& c)
 {
     static bool loaded[sizeof kCodecs / sizeof kCodecs[0]];
     bool& done = loaded[&c - kCodecs];
     if (done) return true;
-    void* handle = dlopen(c.library, RTLD_NOW | RTLD_LOCAL);
+    void* handle = open_apart(c.library);
     if (handle == nullptr && c.library_elsewhere != nullptr) {
-        handle = dlopen(c.library_elsewhere, RTLD_NOW | RTLD_LOCAL);  // its soname on RHEL and Fedora
+        handle = open_apart(c.library_elsewhere);  // its soname on RHEL and Fedora
     }
     if (handle == nullptr || !c.load(handle)) {
         std::snprintf(reason_text, sizeof reason_text, "cannot load %s", c.library);

@@ -98,7 +98,11 @@ int scan_text(const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan], 
         if (got == 0) break;
         const char* line = buffer;
         const char* const end = buffer + pending + got;
-        while (const char* newline = static_cast<const char*>(std::memchr(line, '\n', end - line))) {
+        for (;;) {
+            // A blank line holds no value: it is counted, not searched or scanned.
+            for (; line < end && *line == '\n'; ++line) ++line_number;
+            const char* const newline = static_cast<const char*>(std::memchr(line, '\n', end - line));
+            if (newline == nullptr) break;
             ++line_number;
             if (newline - line >= kMaxLineLength) return stop_at_long_line(path, line_number);
             scan::fold_line(line, newline - line, minimum, maximum);
@@ -296,18 +300,32 @@ Directory directory_of(const char* path)
 }
 
 // Fills closed standard descriptors with /dev/null, so that no file the
-// run opens lands on them: the range log must never receive console text.
-// Opened for reading only, a closed standard output or error still fails
-// every write, as it did while closed. Returns 0, or 1 after a report.
+// process opens lands on them: the range log must never receive console
+// text. Opened for reading only, a closed standard output or error still
+// fails every write, as it did while closed. Returns 0, or errno.
 int guard_standard_descriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
         const int null = open("/dev/null", O_RDONLY);
-        if (null != fd) return fail("/dev/null", null < 0 ? errno : EBADF);
+        if (null != fd) return null < 0 ? errno : EBADF;
     }
     return 0;
 }
+
+int guard_error = 0;  // reported by main
+
+void guard_before_libraries(int, char**, char**)
+{
+    guard_error = guard_standard_descriptors();
+}
+
+// The guard runs from the executable's .preinit_array, before the
+// initialisers of the libraries it links: the framework's open files of
+// their own (its configuration, the name service's), which must not take a
+// closed standard descriptor's place either.
+__attribute__((section(".preinit_array"), used)) void (*preinit_guard)(int, char**, char**) =
+    guard_before_libraries;
 
 void print_usage(int argc)
 {
@@ -356,7 +374,7 @@ int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
 
 int main(int argc, char** argv)
 {
-    if (guard_standard_descriptors() != 0) return 1;
+    if (guard_error != 0) return fail("/dev/null", guard_error);
     // A vanished reader or a file size limit must show as a failed write
     // that is reported, not kill the run before its block is appended.
     std::signal(SIGPIPE, SIG_IGN);

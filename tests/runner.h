@@ -10,11 +10,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -24,6 +29,13 @@ struct Outcome {
     std::string out;
     std::string err;
 };
+
+// How long a run may take before it counts as hung: it is killed, with
+// everything it started, and its case fails. Far above any run's usual
+// time, so that only a hang reaches it.
+constexpr int kRunDeadlineSeconds = TAVRIN_RUN_DEADLINE;
+// The status of a run that was killed at its deadline.
+constexpr int kHung = -1;
 
 inline std::string slurp(const std::string& path)
 {
@@ -63,11 +75,13 @@ inline rlimit set_limit(int resource, rlim_t soft)
 using Command = std::vector<std::string>;
 
 // A build of the tool under test: its scan kernel ("auto" when chosen at
-// run time), how many bytes it reads at a time, and how to run it.
+// run time), how many bytes it reads at a time, how to run it, and whether
+// it was built against the framework rather than the stand-in.
 struct Tool {
     std::string kernel;
     int block;
     Command command;
+    bool framework;
 };
 
 // The tools listed by the build, the tool as built first.
@@ -79,20 +93,35 @@ inline std::vector<Tool> tools_under_test()
     std::vector<Tool> tools;
     std::ifstream list(TAVRIN_TOOLS);
     Tool tool;
-    std::string path;
-    while (list >> tool.kernel >> tool.block >> path) {
+    std::string path, framework;
+    while (list >> tool.kernel >> tool.block >> path >> framework) {
         tool.command = emulator;
         tool.command.push_back(path);
+        tool.framework = framework == "ROOT";
         tools.push_back(tool);
     }
-    if (tools.empty()) tools.push_back({"none", 0, {std::string("no tools listed in ") + TAVRIN_TOOLS}});
+    if (tools.empty()) tools.push_back({"none", 0, {std::string("no tools listed in ") + TAVRIN_TOOLS}, false});
     return tools;
 }
 
+// A run started and not yet finished: its command line, and where its
+// standard error goes.
+struct Started {
+    std::string command;
+    std::string err_path;
+};
+
+inline std::map<pid_t, Started>& started_runs()
+{
+    static std::map<pid_t, Started> runs;
+    return runs;
+}
+
 // Starts the command with args; standard output goes to out_path,
-// standard error to "err" in the current directory.
+// standard error to err_path.
 inline pid_t start(const Command& command, const std::vector<std::string>& args,
-                   const std::string& out_path = "out", const Child& child = {})
+                   const std::string& out_path = "out", const Child& child = {},
+                   const std::string& err_path = "err")
 {
     std::vector<char*> argv;
     for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
@@ -108,7 +137,7 @@ inline pid_t start(const Command& command, const std::vector<std::string>& args,
     } else {
         posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
-    posix_spawn_file_actions_addopen(&actions, 2, "err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (child.closed != kAllOpen) posix_spawn_file_actions_addclose(&actions, child.closed);
     // The child inherits the limits; nothing here writes, nor grows its
     // stack past what it has used before, while they are set.
@@ -119,23 +148,60 @@ inline pid_t start(const Command& command, const std::vector<std::string>& args,
     // a run with a stack limit gets no environment.
     char* no_environment[] = {nullptr};
     char** const envp = child.stack_limit == RLIM_INFINITY ? environ : no_environment;
+    // A group of its own, so that a hung run is killed with all it started.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
-    EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp), 0);
+    EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp), 0);
     setrlimit(RLIMIT_STACK, &usual_stack);
     setrlimit(RLIMIT_FSIZE, &usual_size);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (child.reader_gone) close(pipe_ends[1]);
+    std::string words;
+    for (std::size_t i = 0; i + 1 < argv.size(); ++i) words += (i ? " " : "") + std::string(argv[i]);
+    started_runs()[pid] = {words, err_path};
     return pid;
 }
 
-// Waits for a started program; the status is the shell's view of it.
+// Waits for a started program until its deadline: true with its wait
+// status, or false once its process group is killed at the deadline.
+inline bool wait_within_deadline(pid_t pid, int& wstatus)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(kRunDeadlineSeconds);
+    // Most runs take a millisecond or two: look often at first, then less.
+    std::chrono::microseconds pause(20);
+    while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+        if (Clock::now() >= deadline) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(2000));
+    }
+    return true;
+}
+
+// Waits for a started program; the status is the shell's view of it. A run
+// that outlives its deadline fails the test, and its outcome says so.
 inline Outcome finish(pid_t pid, const std::string& out_path = "out")
 {
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    const bool finished = wait_within_deadline(pid, wstatus);
+    const Started started = started_runs()[pid];
+    started_runs().erase(pid);
+    if (!finished) {
+        const std::string hung = "did not finish within " + std::to_string(kRunDeadlineSeconds) + " s";
+        ADD_FAILURE() << started.command << ": " << hung;
+        return {kHung, "", hung};
+    }
     const int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     const bool kept = std::filesystem::is_regular_file(out_path);  // not a device such as /dev/full
-    return {status, kept ? slurp(out_path) : "", slurp("err")};
+    return {status, kept ? slurp(out_path) : "", slurp(started.err_path)};
 }
 
 inline Outcome run(const Command& command, const std::vector<std::string>& args,
