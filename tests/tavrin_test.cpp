@@ -597,6 +597,22 @@ bool opens_library(const std::string& line)
     return file == "ld.so.cache" || (so != std::string::npos && (so + 3 == file.size() || file[so + 3] == '.'));
 }
 
+// Why the tool's system calls cannot be traced here, or nothing.
+std::string why_not_traced()
+{
+    if (!std::string(TAVRIN_EMULATOR).empty()) return "strace does not trace under qemu-user";
+    if (run({"sh"}, {"-c", "strace -qq -o /dev/null true"}).status != 0) return "strace is missing or cannot trace here";
+    return "";
+}
+
+// The tool under strace, which follows what it starts and writes trace.txt.
+Command traced_tool()
+{
+    Command traced = {"strace", "-f", "-qq", "-o", "trace.txt"};
+    traced.insert(traced.end(), kTool.begin(), kTool.end());
+    return traced;
+}
+
 // The calls that hand out a new descriptor as their result.
 const std::set<std::string> kDescriptorCalls = {"openat", "open", "socket", "accept", "accept4", "dup",
                                                 "dup2", "dup3", "memfd_create", "eventfd2", "epoll_create1"};
@@ -607,14 +623,10 @@ const std::set<std::string> kDescriptorCalls = {"openat", "open", "socket", "acc
 // loader's opens of libraries, which it closes before any code runs.
 TEST_F(Tavrin, ClosedStandardDescriptorsAreFilledBeforeAnythingOpens)
 {
-    if (!std::string(TAVRIN_EMULATOR).empty()) GTEST_SKIP() << "strace does not trace under qemu-user";
     if (TAVRIN_SANITIZED) GTEST_SKIP() << "the sanitizers' runtime opens files of its own before anything else";
-    if (run({"sh"}, {"-c", "strace -qq -o /dev/null true"}).status != 0) {
-        GTEST_SKIP() << "strace is missing or cannot trace here";
-    }
+    if (const std::string why = why_not_traced(); !why.empty()) GTEST_SKIP() << why;
     write_file("s.txt", "0 5\n");
-    Command traced = {"strace", "-f", "-qq", "-o", "trace.txt"};
-    traced.insert(traced.end(), kTool.begin(), kTool.end());
+    const Command traced = traced_tool();
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
         finish(start(traced, {"7", "cfg", "./s.txt"}, "out", {fd}));
         int filled = 0;
@@ -719,15 +731,11 @@ std::vector<std::string> broken_rules(const Outcome& outcome, const Outcome& exp
 // the run loads.
 TEST_F(Tavrin, InjectedFailuresNeverPassUnseen)
 {
-    if (!std::string(TAVRIN_EMULATOR).empty()) GTEST_SKIP() << "strace does not trace under qemu-user";
     if (TAVRIN_SANITIZED) GTEST_SKIP() << "the sanitizers' runtime needs system calls of its own";
-    if (run({"sh"}, {"-c", "strace -qq -o /dev/null true"}).status != 0) {
-        GTEST_SKIP() << "strace is missing or cannot trace here";
-    }
+    if (const std::string why = why_not_traced(); !why.empty()) GTEST_SKIP() << why;
     const std::string example = slurp(TAVRIN_EXAMPLE);
     const std::vector<std::string> args = {"7", "cfg", "./s.txt"};
-    Command traced = {"strace", "-f", "-qq", "-o", "trace.txt"};
-    traced.insert(traced.end(), kTool.begin(), kTool.end());
+    const Command traced = traced_tool();
     std::size_t all_calls = 0, all_runs = 0;
     int broken = 0;
     std::set<std::string> not_injected;
