@@ -13,6 +13,7 @@
 #include <zstd_errors.h>
 
 #include <dlfcn.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -411,16 +412,56 @@ void* open_apart(const char* library)
     return dlmopen(LM_ID_NEWLM, library, RTLD_NOW | RTLD_LOCAL);
 }
 
+// A new link namespace gets a C library of its own, which the loader maps
+// and starts on the stack of its caller, and which needs more of it than
+// everything else the run does: more than a small stack limit (ulimit -s
+// 16) leaves. So the library is opened on a stack of its own, outside the
+// limit, in the same thread.
+const std::size_t kLoaderStackBytes = 256 * 1024;
+char loader_stack[kLoaderStackBytes];
+ucontext_t loader, caller;
+const Codec* opening = nullptr;
+void* opened = nullptr;
+volatile bool loader_ran = false;
+
+// Runs on the loader's stack, and goes back to the caller's when it returns.
+void open_codec_library()
+{
+    opened = open_apart(opening->library);
+    if (opened == nullptr && opening->library_elsewhere != nullptr) {
+        opened = open_apart(opening->library_elsewhere);  // its soname on RHEL and Fedora
+    }
+}
+
+// Opens the codec's library; returns its handle, or nullptr when it is
+// not found or the stacks could not be switched. getcontext returns a
+// second time once the loader has run.
+void* open_on_loader_stack(const Codec& c)
+{
+    opening = &c;
+    opened = nullptr;
+    loader_ran = false;
+    if (getcontext(&loader) != 0) return nullptr;
+    loader.uc_stack.ss_sp = loader_stack;
+    loader.uc_stack.ss_size = sizeof loader_stack;
+    loader.uc_link = &caller;
+    makecontext(&loader, open_codec_library, 0);
+    if (getcontext(&caller) != 0) return nullptr;
+    if (!loader_ran) {
+        loader_ran = true;
+        setcontext(&loader);
+        return nullptr;  // setcontext returns only when it fails
+    }
+    return opened;
+}
+
 // Opens the codec's library, once a run.
 bool load(const Codec& c)
 {
     static bool loaded[sizeof kCodecs / sizeof kCodecs[0]];
     bool& done = loaded[&c - kCodecs];
     if (done) return true;
-    void* handle = open_apart(c.library);
-    if (handle == nullptr && c.library_elsewhere != nullptr) {
-        handle = open_apart(c.library_elsewhere);  // its soname on RHEL and Fedora
-    }
+    void* const handle = open_on_loader_stack(c);
     if (handle == nullptr || !c.load(handle)) {
         std::snprintf(reason_text, sizeof reason_text, "cannot load %s", c.library);
         fail_with(reason_text);

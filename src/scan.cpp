@@ -138,10 +138,10 @@ bool use_kernel(const char* name)
     return false;
 }
 
-void fold_line(const char* line, std::size_t length, int (&minimum)[kTokens],
-               int (&maximum)[kTokens])
+int fold_line(const char* line, std::size_t length, int (&minimum)[kTokens], int (&maximum)[kTokens],
+              CodeBits* bits)
 {
-    current().fold(line, line + length, minimum, maximum);
+    return current().fold(line, line + length, minimum, maximum, bits);
 }
 
 }  // namespace scan

@@ -15,15 +15,28 @@ const int kTokens = 32;
 // every line.
 const int kWindowBytes = 64;
 
+// The largest ADC code: ten bits.
+const int kMaxCode = 1023;
+
+// For each channel, over the values it received that are ADC codes (0 to
+// kMaxCode): the bits set in every one of them, and the bits set in any.
+// A channel that received no code keeps every bit in all and none in any.
+struct CodeBits {
+    int all[kTokens];
+    int any[kTokens];
+};
+
 // Converts the tokens of a line of length bytes, which its newline follows,
-// and folds token j into minimum[j] and maximum[j], for the first kTokens
-// tokens. Tokens are split at spaces only and converted the way atoi does,
-// saturating at the int limits; a NUL ends the tokens of its line.
-void fold_line(const char* line, std::size_t length, int (&minimum)[kTokens],
-               int (&maximum)[kTokens]);
+// and folds token j into minimum[j] and maximum[j], and into the code bits
+// when bits is not nullptr, for the first kTokens tokens. Tokens are split
+// at spaces only and converted the way atoi does, saturating at the int
+// limits; a NUL ends the tokens of its line. Returns how many tokens it
+// folded.
+int fold_line(const char* line, std::size_t length, int (&minimum)[kTokens], int (&maximum)[kTokens],
+              CodeBits* bits = nullptr);
 
 // A kernel: fold_line for the line from line to end.
-typedef void Kernel(const char* line, const char* end, int* minimum, int* maximum);
+typedef int Kernel(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits);
 
 struct KernelEntry {
     const char* name;

@@ -128,31 +128,46 @@ int convert_chunk(const char* p, int left, __m256i& previous, std::int16_t* out,
     return pack_chunk(low, high_half, ends, out, count);
 }
 
-// Folds the first count values into the ranges, 8 channels at a time.
-// A channel past count keeps its range: its lane takes the old bound.
-void fold(const std::int16_t* values, int count, int* minimum, int* maximum)
+// Folds the lanes of value that are ADC codes, of those set in used, into
+// the code bits at all and any. The values of the quick way are plain
+// numbers of up to four digits: none is negative.
+void fold_codes(__m256i value, __m256i used, int* all, int* any)
+{
+    const __m256i code = _mm256_andnot_si256(_mm256_cmpgt_epi32(value, _mm256_set1_epi32(kMaxCode)), used);
+    __m256i* const every = reinterpret_cast<__m256i*>(all);
+    __m256i* const some = reinterpret_cast<__m256i*>(any);
+    const __m256i kept = _mm256_blendv_epi8(_mm256_set1_epi32(kMaxCode), value, code);
+    _mm256_storeu_si256(every, _mm256_and_si256(_mm256_loadu_si256(every), kept));
+    _mm256_storeu_si256(some, _mm256_or_si256(_mm256_loadu_si256(some), _mm256_and_si256(value, code)));
+}
+
+// Folds the first count values into the ranges, and into the code bits
+// when asked, 8 channels at a time. A channel past count keeps its range:
+// its lane takes the old bound.
+void fold(const std::int16_t* values, int count, int* minimum, int* maximum, CodeBits* bits)
 {
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     for (int chan = 0; chan < count; chan += kFoldLanes) {
         const __m256i value =
             _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + chan)));
+        const __m256i used = _mm256_cmpgt_epi32(_mm256_set1_epi32(count - chan), lane);
         __m256i* const low = reinterpret_cast<__m256i*>(minimum + chan);
         __m256i* const high = reinterpret_cast<__m256i*>(maximum + chan);
         __m256i new_low = _mm256_min_epi32(_mm256_loadu_si256(low), value);
         __m256i new_high = _mm256_max_epi32(_mm256_loadu_si256(high), value);
         if (count - chan < kFoldLanes) {
-            const __m256i used = _mm256_cmpgt_epi32(_mm256_set1_epi32(count - chan), lane);
             new_low = _mm256_blendv_epi8(_mm256_loadu_si256(low), new_low, used);
             new_high = _mm256_blendv_epi8(_mm256_loadu_si256(high), new_high, used);
         }
         _mm256_storeu_si256(low, new_low);
         _mm256_storeu_si256(high, new_high);
+        if (bits != nullptr) fold_codes(value, used, bits->all + chan, bits->any + chan);
     }
 }
 
 }  // namespace
 
-void avx2_fold_line(const char* line, const char* end, int* minimum, int* maximum)
+int avx2_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
 {
     // Room for every number a chunk can pack past the channels, and for
     // the 16 bytes that a pack always writes.
@@ -166,11 +181,16 @@ void avx2_fold_line(const char* line, const char* end, int* minimum, int* maximu
     for (int at = 0; at < length && count < kTokens; at += kChunkBytes) {
         count = convert_chunk(line + at, length - at, previous, values, count, odd);
     }
-    if (odd != 0) {
-        fold_line_by_window<Avx2>(line, end, minimum, maximum);
-        return;
+    if (odd != 0) return fold_line_by_window<Avx2>(line, end, minimum, maximum, bits);
+    if (count < kTokens) {
+        // The fold loads whole groups of eight and masks off the lanes past
+        // count: they are written here, so that none is read unwritten.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values + count), _mm_setzero_si128());
+    } else {
+        count = kTokens;
     }
-    fold(values, count < kTokens ? count : kTokens, minimum, maximum);
+    fold(values, count, minimum, maximum, bits);
+    return count;
 }
 
 }  // namespace scan

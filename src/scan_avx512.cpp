@@ -94,17 +94,28 @@ int convert_plain(const char* window, std::uint64_t starts, std::uint64_t ends,
     return count + __builtin_popcountll(ends);
 }
 
-// Folds the values into the ranges 16 channels at a time.
-void fold(const int* values, int count, int* minimum, int* maximum)
+// Folds the values into the ranges, and into the code bits when asked, 16
+// channels at a time.
+void fold(const int* values, int count, int* minimum, int* maximum, CodeBits* bits)
 {
     for (int chan = 0; chan < kTokens; chan += kLanes) {
         const int left = count - chan;
         const __mmask16 used = left >= kLanes ? 0xFFFF : left > 0 ? (1u << left) - 1 : 0;
-        const __m512i value = load(values + chan);
+        // The lanes past count are not loaded at all: they may never have
+        // been written.
+        const __m512i value = _mm512_maskz_loadu_epi32(used, values + chan);
         const __m512i low = load(minimum + chan);
         const __m512i high = load(maximum + chan);
         _mm512_storeu_si512(minimum + chan, _mm512_mask_min_epi32(low, used, low, value));
         _mm512_storeu_si512(maximum + chan, _mm512_mask_max_epi32(high, used, high, value));
+        if (bits != nullptr) {
+            // Unsigned, a negative value lies above every code too.
+            const __mmask16 code = _mm512_mask_cmple_epu32_mask(used, value, _mm512_set1_epi32(kMaxCode));
+            const __m512i all = load(bits->all + chan);
+            const __m512i any = load(bits->any + chan);
+            _mm512_storeu_si512(bits->all + chan, _mm512_mask_and_epi32(all, code, all, value));
+            _mm512_storeu_si512(bits->any + chan, _mm512_mask_or_epi32(any, code, any, value));
+        }
     }
 }
 
@@ -152,10 +163,12 @@ int line_values(const char* line, const char* end, int* values)
 
 }  // namespace
 
-void avx512_fold_line(const char* line, const char* end, int* minimum, int* maximum)
+int avx512_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
 {
     int values[kMaxValues];
-    fold(values, line_values(line, end, values), minimum, maximum);
+    const int count = line_values(line, end, values);
+    fold(values, count, minimum, maximum, bits);
+    return count;
 }
 
 }  // namespace scan

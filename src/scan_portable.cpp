@@ -54,11 +54,11 @@ struct Portable {
 
 }  // namespace
 
-void portable_fold_line(const char* line, const char* end, int* minimum, int* maximum)
+int portable_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
 {
     const void* nul = std::memchr(line, '\0', end - line);
-    fold_line_by_window<Portable>(line, nul != nullptr ? static_cast<const char*>(nul) : end,
-                                  minimum, maximum);
+    return fold_line_by_window<Portable>(line, nul != nullptr ? static_cast<const char*>(nul) : end,
+                                         minimum, maximum, bits);
 }
 
 }  // namespace scan

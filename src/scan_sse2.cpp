@@ -48,9 +48,9 @@ struct Sse2 {
 
 }  // namespace
 
-void sse2_fold_line(const char* line, const char* end, int* minimum, int* maximum)
+int sse2_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
 {
-    fold_line_by_window<Sse2>(line, end, minimum, maximum);
+    return fold_line_by_window<Sse2>(line, end, minimum, maximum, bits);
 }
 
 }  // namespace scan

@@ -131,15 +131,34 @@ inline int convert_each_token(const char* window, std::uint64_t starts, const Wi
     return count;
 }
 
-// Folds the first count values into the channel ranges; written without
-// branches, which noisy samples would keep mispredicting.
-inline void fold_values(const int* values, int count, int* minimum, int* maximum)
+inline bool is_code(int value)
+{
+    return static_cast<unsigned>(value) <= static_cast<unsigned>(kMaxCode);
+}
+
+// Folds the ADC codes among the first count values into the code bits;
+// written without branches, as the ranges are.
+inline void fold_code_bits(const int* values, int count, CodeBits& bits)
+{
+    for (int chan = 0; chan < count; ++chan) {
+        const int value = values[chan];
+        bits.all[chan] &= is_code(value) ? value : kMaxCode;
+        bits.any[chan] |= is_code(value) ? value : 0;
+    }
+}
+
+// Folds the first count values into the channel ranges, and into the code
+// bits when asked; written without branches, which noisy samples would
+// keep mispredicting. Returns count.
+inline int fold_values(const int* values, int count, int* minimum, int* maximum, CodeBits* bits)
 {
     for (int chan = 0; chan < count; ++chan) {
         const int value = values[chan];
         minimum[chan] = value < minimum[chan] ? value : minimum[chan];
         maximum[chan] = value > maximum[chan] ? value : maximum[chan];
     }
+    if (bits != nullptr) fold_code_bits(values, count, *bits);
+    return count;
 }
 
 // The general window step: every token that starts in the window, found
@@ -170,10 +189,10 @@ inline int line_values_by_window(const char* line, const char* end, int* values)
 }
 
 template <class Kernel>
-inline void fold_line_by_window(const char* line, const char* end, int* minimum, int* maximum)
+inline int fold_line_by_window(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
 {
     int values[kMaxValues];
-    fold_values(values, line_values_by_window<Kernel>(line, end, values), minimum, maximum);
+    return fold_values(values, line_values_by_window<Kernel>(line, end, values), minimum, maximum, bits);
 }
 
 }  // namespace

@@ -2,10 +2,7 @@
 // never come down to 0 or 1 (a bit stuck at 1), appends every channel's
 // range to a log and prints a stuck-channel report.
 
-#include "tavrin.h"
-
-#include "codecs.h"
-#include "scan.h"
+#include "recording.h"
 
 #include <TString.h>
 #include <TStyle.h>
@@ -15,16 +12,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdarg>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
+
+// The diagnostics' name.
+extern const char kProgramName[] = "tavrin";
 
 namespace {
 
@@ -33,9 +30,6 @@ namespace {
 constexpr std::size_t kBlockSize = TAVRIN_BLOCK_BYTES;
 static_assert(kBlockSize > 0 && kBlockSize <= kMaxBlockBytes, "a block fits the read buffer");
 
-constexpr int kAdcBits = 10;
-constexpr int kNoMinimum = 1 << kAdcBits;  // above every ADC code
-constexpr int kNoMaximum = -1;             // below every ADC code
 constexpr int kHighestUnstuckMinimum = 1;
 
 constexpr char kLogHeader[] = "Ch   Min   Max\n";
@@ -44,94 +38,12 @@ constexpr std::size_t kMaxLogRowBytes = 2 + 2 + 11 + 2 + 11 + 1;
 constexpr std::size_t kMaxLogBlockBytes =
     sizeof kLogHeader + kNChan * kMaxLogRowBytes;
 
-static_assert(scan::kTokens == kNChan, "the scan converts one token per channel");
-
-// Lines are counted in 64 bits on every target: a recording may pass 2^31
-// lines, where a 32-bit count would wrap.
-typedef std::int64_t LineNumber;
-static_assert(sizeof(LineNumber) == 8, "line numbers must not wrap on 32-bit targets");
-
-// The sample file's read buffer: an unfinished line, a block, and the
-// window that the line scan reads past a line's end, zeroed so that those
-// bytes are never undefined. It lives outside the stack, so that the run
-// needs no more stack than a line-at-a-time reader.
-char read_buffer[kMaxLineLength + kMaxBlockBytes + scan::kWindowBytes];
-
 int clamp_to_int(long value)
 {
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return static_cast<int>(value);
 }
-
-// Reports a failure on a file the Unix way; returns the exit status it sets.
-int fail_because(const char* file, const char* reason)
-{
-    std::fprintf(stderr, "tavrin: %s: %s\n", file, reason);
-    return 1;
-}
-
-int fail(const char* file, int error)
-{
-    return fail_because(file, std::strerror(error));
-}
-
-// Reports a line over the length limit; the scan ends there.
-int stop_at_long_line(const char* path, LineNumber line_number)
-{
-    std::fprintf(stderr, "tavrin: %s: line %lld: more than %d characters, scan stopped\n",
-                 path, static_cast<long long>(line_number), kMaxLineLength - 1);
-    return 1;
-}
-
-// The text is read in blocks. An unfinished line is moved to the front of
-// the buffer and completed by the next block; it always fits, since a line
-// over the limit ends the scan.
-int scan_text(const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan], std::size_t block_bytes)
-{
-    char* const buffer = read_buffer;
-    std::size_t pending = 0;  // bytes of the unfinished line at the front
-    LineNumber line_number = 0;
-    for (;;) {
-        const ssize_t got = codecs::read_text(buffer + pending, block_bytes);
-        if (got < 0) return fail_because(path, codecs::reason());
-        if (got == 0) break;
-        const char* line = buffer;
-        const char* const end = buffer + pending + got;
-        for (;;) {
-            // A blank line holds no value: it is counted, not searched or scanned.
-            for (; line < end && *line == '\n'; ++line) ++line_number;
-            const char* const newline = static_cast<const char*>(std::memchr(line, '\n', end - line));
-            if (newline == nullptr) break;
-            ++line_number;
-            if (newline - line >= kMaxLineLength) return stop_at_long_line(path, line_number);
-            scan::fold_line(line, newline - line, minimum, maximum);
-            line = newline + 1;
-        }
-        pending = end - line;
-        if (pending >= kMaxLineLength) return stop_at_long_line(path, line_number + 1);
-        std::memmove(buffer, line, pending);
-    }
-    if (pending > 0) {
-        std::fprintf(stderr, "tavrin: %s: line %lld: no newline at the end, line ignored\n",
-                     path, static_cast<long long>(line_number + 1));
-    }
-    return 0;
-}
-
-}  // namespace
-
-// The text of a compressed file is the recording, read as a plain one.
-int scan_file(int fd, const char* path, int (&minimum)[kNChan], int (&maximum)[kNChan],
-              std::size_t block_bytes)
-{
-    if (codecs::open_text(fd) != 0) return fail_because(path, codecs::reason());
-    const int status = scan_text(path, minimum, maximum, block_bytes);
-    codecs::close_text();
-    return status;
-}
-
-namespace {
 
 // Formats the range table, header and one row per channel; returns its size.
 std::size_t format_block(char (&block)[kMaxLogBlockBytes], const int (&minimum)[kNChan],
@@ -145,15 +57,16 @@ std::size_t format_block(char (&block)[kMaxLogBlockBytes], const int (&minimum)[
     return size;
 }
 
-// Writes all of data, going on after a short write; returns 0 or errno.
-int write_all(int fd, const char* data, std::size_t size)
+// Writes all of data, going on after a short write; returns 0 or errno,
+// and counts in written the bytes that went out.
+int write_all(int fd, const char* data, std::size_t size, std::size_t& written)
 {
-    while (size > 0) {
-        const ssize_t put = write(fd, data, size);
+    written = 0;
+    while (written < size) {
+        const ssize_t put = write(fd, data + written, size - written);
         if (put < 0 && errno == EINTR) continue;
         if (put < 0) return errno;
-        data += put;
-        size -= put;
+        written += put;
     }
     return 0;
 }
@@ -174,29 +87,65 @@ void release_signals(const sigset_t& saved)
     sigprocmask(SIG_SETMASK, &saved, nullptr);
 }
 
+// Takes the log's lock, waiting for the other runs that share the log.
+// Where it cannot be had at all (ENOLCK, as on NFS without a lock
+// manager), the run appends without it: its block still goes in whole,
+// and its cut-back checks that nothing follows its part of a block.
+void lock_log(int log)
+{
+    while (flock(log, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+// A FIFO takes the block whole or not at all, since it is shorter than
+// PIPE_BUF, and is never cut back: a run writing to one whose reader has
+// stopped reading must stay stoppable.
+bool needs_held_signals(int log)
+{
+    struct stat status;
+    return fstat(log, &status) != 0 || !S_ISFIFO(status.st_mode);
+}
+
+// Removes the written bytes of this run's cut-off block, which end at the
+// log's offset (O_APPEND leaves it after them), but only while they are
+// still the last bytes of the log: whatever another program appended after
+// them (a run that had no lock, or a writer that takes none) stays, and so
+// does the partial block then, reported.
+void cut_back(int log, const char* log_path, std::size_t written)
+{
+    const off_t end = lseek(log, 0, SEEK_CUR);
+    struct stat now;
+    if (end < 0 || fstat(log, &now) != 0) {
+        fail(log_path, errno);
+        return;
+    }
+    if (now.st_size != end) {
+        fail_because(log_path, "part of a block left in the log: more was appended after it");
+        return;
+    }
+    int cut;
+    while ((cut = ftruncate(log, end - static_cast<off_t>(written))) != 0 && errno == EINTR) {
+    }
+    if (cut != 0) fail(log_path, errno);
+}
+
 // Appends the block to the log, or leaves the log as it was: a block cut
 // off by a full disk or a size limit would glue the next run's header onto
-// a broken row. The lock keeps other runs from appending between measuring
-// the log and cutting it back; signals are held only once it is taken, so
+// a broken row. The lock keeps other runs from appending between this
+// run's write and its cut-back; signals are held only once it is taken, so
 // that a run waiting for it can still be stopped. Returns 0, or errno of
 // the failed write; a failed cut is reported here, since only this knows
 // the log is now broken.
 int append_or_cut_back(int log, const char* log_path, const char* block, std::size_t size)
 {
-    while (flock(log, LOCK_EX) != 0 && errno == EINTR) {
-    }
+    lock_log(log);
     sigset_t saved;
-    hold_signals(saved);
-    struct stat before;
-    const bool regular = fstat(log, &before) == 0 && S_ISREG(before.st_mode);
-    const int error = write_all(log, block, size);
-    if (error != 0 && regular) {
-        int cut;
-        while ((cut = ftruncate(log, before.st_size)) != 0 && errno == EINTR) {
-        }
-        if (cut != 0) fail(log_path, errno);
-    }
-    release_signals(saved);
+    const bool hold = needs_held_signals(log);
+    if (hold) hold_signals(saved);
+    std::size_t written;
+    const int error = write_all(log, block, size, written);
+    if (error != 0 && written > 0) cut_back(log, log_path, written);
+    if (hold) release_signals(saved);
     return error;
 }
 
@@ -299,34 +248,6 @@ Directory directory_of(const char* path)
     return {path, static_cast<int>(slash - path)};
 }
 
-// Fills closed standard descriptors with /dev/null, so that no file the
-// process opens lands on them: the range log must never receive console
-// text. Opened for reading only, a closed standard output or error still
-// fails every write, as it did while closed. Returns 0, or errno.
-int guard_standard_descriptors()
-{
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-        const int null = open("/dev/null", O_RDONLY);
-        if (null != fd) return null < 0 ? errno : EBADF;
-    }
-    return 0;
-}
-
-int guard_error = 0;  // reported by main
-
-void guard_before_libraries(int, char**, char**)
-{
-    guard_error = guard_standard_descriptors();
-}
-
-// The guard runs from the executable's .preinit_array, before the
-// initialisers of the libraries it links: the framework's open files of
-// their own (its configuration, the name service's), which must not take a
-// closed standard descriptor's place either.
-__attribute__((section(".preinit_array"), used)) void (*preinit_guard)(int, char**, char**) =
-    guard_before_libraries;
-
 void print_usage(int argc)
 {
     std::printf("not enough arguments: argc = %d\nSyntax should be:\n"
@@ -359,14 +280,12 @@ int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
     console_line(console_error, " reading file %s", sample_path);
     console_line(console_error, " writing file %s", log_path);
 
-    int minimum[kNChan];
-    int maximum[kNChan];
-    std::fill(std::begin(minimum), std::end(minimum), kNoMinimum);
-    std::fill(std::begin(maximum), std::end(maximum), kNoMaximum);
-    if (fd >= 0 && scan_file(fd, sample_path, minimum, maximum, kBlockSize) != 0) status = 1;
-    if (log >= 0 && append_block(log, log_path, minimum, maximum) != 0) status = 1;
+    static Tally tally;  // off the stack, as the read buffer
+    start_tally(tally);
+    if (fd >= 0 && scan_file(fd, sample_path, tally, kBlockSize, false) != 0) status = 1;
+    if (log >= 0 && append_block(log, log_path, tally.minimum, tally.maximum) != 0) status = 1;
 
-    report_stuck(minimum, console_error);
+    report_stuck(tally.minimum, console_error);
     if (fd >= 0) close(fd);
     if (console_error != 0) status = fail("standard output", console_error);
     return status;
@@ -374,11 +293,16 @@ int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
 
 int main(int argc, char** argv)
 {
-    if (guard_error != 0) return fail("/dev/null", guard_error);
+    if (standard_descriptors_guard_error() != 0) return fail("/dev/null", standard_descriptors_guard_error());
     // A vanished reader or a file size limit must show as a failed write
     // that is reported, not kill the run before its block is appended.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+    // The framework, where it is linked, takes these two over to keep its
+    // own processes going; tavrin uses neither, so they end it as they end
+    // any program.
+    std::signal(SIGALRM, SIG_DFL);
+    std::signal(SIGUSR2, SIG_DFL);
     if (argc <= 3) {
         print_usage(argc);
         return -1;

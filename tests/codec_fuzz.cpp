@@ -5,7 +5,7 @@
 // The first byte picks the format; the rest follows its magic number, or
 // stands alone where it starts with it already, so that real compressed
 // files make good seeds.
-#include "tavrin.h"
+#include "recording.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     lseek(file, 0, SEEK_SET);
-    int minimum[kNChan];
-    int maximum[kNChan];
-    scan_file(file, "fuzz", minimum, maximum, kMaxBlockBytes);
+    static Tally tally;
+    start_tally(tally);
+    scan_file(file, "fuzz", tally, kMaxBlockBytes, true);
     return 0;
 }

@@ -30,10 +30,18 @@ struct Outcome {
     std::string err;
 };
 
+// How much slower than usual the machine runs the tools now, as ctest
+// measured it before the tests (test_limits.cmake.in); 1 without ctest.
+inline int limit_factor()
+{
+    const char* factor = std::getenv("TAVRIN_TEST_LIMIT_FACTOR");
+    return factor != nullptr && std::atoi(factor) > 1 ? std::atoi(factor) : 1;
+}
+
 // How long a run may take before it counts as hung: it is killed, with
 // everything it started, and its case fails. Far above any run's usual
 // time, so that only a hang reaches it.
-constexpr int kRunDeadlineSeconds = TAVRIN_RUN_DEADLINE;
+const int kRunDeadlineSeconds = TAVRIN_RUN_DEADLINE * limit_factor();
 // The status of a run that was killed at its deadline.
 constexpr int kHung = -1;
 
@@ -58,6 +66,7 @@ struct Child {
     rlim_t file_size_limit = RLIM_INFINITY;
     bool reader_gone = false;        // standard output is a pipe nobody reads
     rlim_t stack_limit = RLIM_INFINITY;
+    const char* input = nullptr;     // a file for standard input, if any
 };
 
 // Sets a resource's soft limit; returns the limits as they were.
@@ -104,6 +113,13 @@ inline std::vector<Tool> tools_under_test()
     return tools;
 }
 
+// tavrin-survey, built beside the tool, run as the tool is.
+inline Command survey_beside(Command tool)
+{
+    tool.back() = (std::filesystem::path(tool.back()).parent_path() / "tavrin-survey").string();
+    return tool;
+}
+
 // A run started and not yet finished: its command line, and where its
 // standard error goes.
 struct Started {
@@ -138,6 +154,7 @@ inline pid_t start(const Command& command, const std::vector<std::string>& args,
         posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (child.input != nullptr) posix_spawn_file_actions_addopen(&actions, 0, child.input, O_RDONLY, 0);
     if (child.closed != kAllOpen) posix_spawn_file_actions_addclose(&actions, child.closed);
     // The child inherits the limits; nothing here writes, nor grows its
     // stack past what it has used before, while they are set.
@@ -145,9 +162,13 @@ inline pid_t start(const Command& command, const std::vector<std::string>& args,
     const rlimit usual_stack = set_limit(RLIMIT_STACK, child.stack_limit);
     // A small stack is small indeed: the kernel starts the stack up to 8 KiB
     // below its top, at random, and the environment takes its room too; so
-    // a run with a stack limit gets no environment.
-    char* no_environment[] = {nullptr};
-    char** const envp = child.stack_limit == RLIM_INFINITY ? environ : no_environment;
+    // a run with a stack limit gets an environment of 1.5 KiB, about a
+    // login shell's, rather than the test's, whose size varies. (From about
+    // 2 KiB on, the dynamic loader that starts any program, /bin/true too,
+    // may itself run out of a 16 KiB stack.)
+    static std::string shell_sized = "TAVRIN_TEST_ENVIRONMENT=" + std::string(1536, 'x');
+    char* small_environment[] = {&shell_sized[0], nullptr};
+    char** const envp = child.stack_limit == RLIM_INFINITY ? environ : small_environment;
     // A group of its own, so that a hung run is killed with all it started.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);

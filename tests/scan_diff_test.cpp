@@ -7,7 +7,7 @@
 #include "line_model.h"
 #include "runner.h"
 #include "sample_files.h"
-#include "tavrin.h"
+#include "recording.h"
 
 #include "scan.h"
 
@@ -26,14 +26,43 @@ constexpr int kMaxLinesPerFile = 40;
 constexpr std::size_t kTinyBlock = 13;
 constexpr int kTinyBlockEvery = 32;  // files read with the tiny block too
 
-std::string ranges_text(const int* minimum, const int* maximum)
+std::string ranges_text(const model::Ranges& r)
 {
     std::string text;
     for (int chan = 0; chan < kNChan; ++chan) {
-        text += std::to_string(chan) + ": " + std::to_string(minimum[chan]) + " " +
-                std::to_string(maximum[chan]) + "\n";
+        text += std::to_string(chan) + ": " + std::to_string(r.minimum[chan]) + " " +
+                std::to_string(r.maximum[chan]) + ", " + std::to_string(r.values[chan]) + " values, bits " +
+                std::to_string(r.all[chan]) + " in all, " + std::to_string(r.any[chan]) + " in any\n";
     }
     return text;
+}
+
+// The reader's tally in the model's terms; without the code bits, those
+// of a scan that found no code.
+model::Ranges ranges_of(const Tally& tally, bool with_bits)
+{
+    model::Ranges r = model::empty_ranges();
+    LineNumber reaching = 0;
+    for (int chan = kNChan - 1; chan >= 0; --chan) {
+        reaching += tally.lines_reaching[chan + 1];
+        r.values[chan] = reaching;
+        r.minimum[chan] = tally.minimum[chan];
+        r.maximum[chan] = tally.maximum[chan];
+        if (with_bits) {
+            r.all[chan] = tally.bits.all[chan];
+            r.any[chan] = tally.bits.any[chan];
+        }
+    }
+    return r;
+}
+
+// The model's ranges as the reader keeps them without the code bits.
+model::Ranges without_bits(model::Ranges r)
+{
+    const model::Ranges none = model::empty_ranges();
+    std::copy(none.all, none.all + kNChan, r.all);
+    std::copy(none.any, none.any + kNChan, r.any);
+    return r;
 }
 
 // An in-memory sample file for the reader, and one that takes the
@@ -94,6 +123,7 @@ TEST(ScanKernels, EveryKernelMatchesTheLineModel)
     ASSERT_FALSE(kernels.empty());
     SampleFiles files(kSeed);
     MemoryFiles memory;
+    static Tally tally;
     long lines = 0;
     for (long n = 0; lines < kLines; ++n) {
         long generated = 0;
@@ -102,20 +132,28 @@ TEST(ScanKernels, EveryKernelMatchesTheLineModel)
         const model::Scan expected = model::scan(in, "s.txt");
         lines += expected.lines;
         memory.hold(samples);
+        // Every other file is read as tavrin reads it, without the code bits.
+        const bool with_bits = n % 2 == 0;
+        const model::Ranges expected_ranges = with_bits ? expected.ranges : without_bits(expected.ranges);
         for (const scan::KernelEntry* k : kernels) {
             ASSERT_TRUE(scan::use_kernel(k->name));
             for (const std::size_t block : {kMaxBlockBytes, kTinyBlock}) {
                 if (block == kTinyBlock && n % kTinyBlockEvery != 0) continue;
-                model::Ranges got = model::empty_ranges();
-                const int status = scan_file(memory.samples(), "s.txt", got.minimum, got.maximum, block);
+                start_tally(tally);
+                const int status = scan_file(memory.samples(), "s.txt", tally, block, with_bits);
+                const model::Ranges got = ranges_of(tally, with_bits);
                 const std::string err = memory.err();
-                if (got == expected.ranges && status == expected.status && err == expected.err) continue;
+                if (got == expected_ranges && status == expected.status && err == expected.err &&
+                    tally.lines == expected.lines && tally.unfinished == expected.unfinished) {
+                    continue;
+                }
                 const std::string context = std::string(k->name) + " kernel, " + std::to_string(block) +
                                             "-byte blocks, file " + std::to_string(n) + ": " + escaped(samples);
-                ASSERT_EQ(ranges_text(got.minimum, got.maximum),
-                          ranges_text(expected.ranges.minimum, expected.ranges.maximum)) << context;
+                ASSERT_EQ(ranges_text(got), ranges_text(expected_ranges)) << context;
                 ASSERT_EQ(status, expected.status) << context;
                 ASSERT_EQ(err, expected.err) << context;
+                ASSERT_EQ(tally.lines, expected.lines) << context;
+                ASSERT_EQ(tally.unfinished, expected.unfinished) << context;
             }
         }
     }
@@ -154,8 +192,10 @@ TEST(ScanKernels, LineNumbersPass32Bits)
         close(pipe_ends[1]);
     });
     MemoryFiles memory;
-    model::Ranges got = model::empty_ranges();
-    EXPECT_EQ(scan_file(pipe_ends[0], "s.txt", got.minimum, got.maximum, kMaxBlockBytes), 0);
+    static Tally tally;
+    start_tally(tally);
+    EXPECT_EQ(scan_file(pipe_ends[0], "s.txt", tally, kMaxBlockBytes, false), 0);
+    EXPECT_EQ(tally.lines, kLines);
     close(pipe_ends[0]);
     writer.join();
     EXPECT_EQ(memory.err(), "tavrin: s.txt: line 2147483649: no newline at the end, line ignored\n");
@@ -183,6 +223,10 @@ TEST_F(ScanDiff, EveryToolMatchesTheLineModel)
     // Each file also goes packed in one of the compressed formats, in turn,
     // whose text must give exactly what the plain file gives.
     const std::vector<const Packer*> formats = formats_for(tools.front().command);
+    // The survey reads them all in one run, every other one packed, each
+    // under a name of its own.
+    std::string list, rows, errs;
+    int survey_status = 0;
     for (int n = 0; n < kFiles; ++n) {
         const std::string samples = files.next(kMaxLinesPerFile / 4, lines);
         write_file("s.txt", samples);
@@ -199,8 +243,23 @@ TEST_F(ScanDiff, EveryToolMatchesTheLineModel)
             ASSERT_EQ(slurp(log) + outcome.out.substr(report), model.out) << context;
             ASSERT_EQ(outcome.err, model.err) << context;
             ASSERT_EQ(outcome.status, model.status) << context;
+            if ((packer == nullptr) == (n % 2 == 0)) {
+                const std::string name = "f" + std::to_string(n) + "." + format_name(packer);
+                std::filesystem::copy_file("s.txt", name);
+                std::istringstream in(samples);
+                const model::Scan expected = model::scan(in, name, "tavrin-survey");
+                rows += model::survey_row(name, expected, expected.status);
+                errs += expected.err;
+                survey_status |= expected.status;
+                list += name + '\0';
+            }
         }
     }
+    write_file("list", list);
+    const Outcome surveyed = run(survey_beside(tools.front().command), {"--no-header", "--files0-from=list"});
+    EXPECT_EQ(surveyed.out, rows);
+    EXPECT_EQ(surveyed.err, errs);
+    EXPECT_EQ(surveyed.status, survey_status);
 }
 
 }  // namespace

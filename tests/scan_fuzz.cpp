@@ -1,5 +1,6 @@
 // Fuzz target: arbitrary bytes as one sample line through every scan
-// kernel that the processor runs, each against the line model.
+// kernel that the processor runs, each against the line model: the ranges,
+// the code bits and how many tokens it folded.
 #include "line_model.h"
 #include "scan.h"
 
@@ -34,7 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const scan::KernelEntry* k = scan::kernels(); k->name != nullptr; ++k) {
         if (!scan::use_kernel(k->name)) continue;
         model::Ranges got = model::empty_ranges();
-        scan::fold_line(buffer, length, got.minimum, got.maximum);
+        scan::CodeBits bits;
+        std::copy(got.all, got.all + model::kNChan, bits.all);
+        std::copy(got.any, got.any + model::kNChan, bits.any);
+        const int folded = scan::fold_line(buffer, length, got.minimum, got.maximum, &bits);
+        std::copy(bits.all, bits.all + model::kNChan, got.all);
+        std::copy(bits.any, bits.any + model::kNChan, got.any);
+        std::fill(got.values, got.values + folded, 1);
         if (!(got == expected)) {
             std::fprintf(stderr, "the %s kernel differs from the line model\n", k->name);
             std::abort();

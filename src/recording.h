@@ -1,0 +1,68 @@
+// What both programs share: the sample file's block reader, which feeds
+// every line to the scan and tallies what it finds per channel, and the
+// Unix way of reporting a failure under the program's own name.
+#ifndef TAVRIN_RECORDING_H
+#define TAVRIN_RECORDING_H
+
+#include "scan.h"
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int kNChan = 32;           // channels per chip
+constexpr int kMaxLineLength = 192;  // line buffer size, terminating NUL included
+// The most that the reader reads from the sample file at a time.
+constexpr std::size_t kMaxBlockBytes = 65536;
+
+constexpr int kAdcBits = 10;
+constexpr int kNoMinimum = 1 << kAdcBits;  // above every ADC code
+constexpr int kNoMaximum = -1;             // below every ADC code
+
+static_assert(scan::kTokens == kNChan, "the scan converts one token per channel");
+static_assert(scan::kMaxCode == kNoMinimum - 1, "the scan's codes are the ADC's");
+
+// Lines are counted in 64 bits on every target: a recording may pass 2^31
+// lines, where a 32-bit count would wrap.
+typedef std::int64_t LineNumber;
+static_assert(sizeof(LineNumber) == 8, "line numbers must not wrap on 32-bit targets");
+
+// What the scan of one recording found.
+struct Tally {
+    int minimum[kNChan];
+    int maximum[kNChan];
+    scan::CodeBits bits;  // kept only when the scan is asked to
+    // The lines that gave values to exactly n channels, by n: channel c
+    // received a value from each line counted at n > c.
+    LineNumber lines_reaching[kNChan + 1];
+    LineNumber lines;  // lines scanned, blank ones included
+    bool unfinished;   // a last line without a newline was left out
+};
+
+// A tally of nothing yet: every minimum kNoMinimum, every maximum kNoMaximum.
+void start_tally(Tally& tally);
+
+// Scans every complete line of the open sample file's text (the file
+// itself, or its decompressed text) into the tally, and into its code bits
+// when with_bits is set, reading block_bytes (1 to kMaxBlockBytes) of text
+// at a time. Returns 0, or 1 after reporting on standard error that the
+// scan failed or stopped early; a last line without a newline is left out
+// with a warning.
+int scan_file(int fd, const char* path, Tally& tally, std::size_t block_bytes, bool with_bits);
+
+// The name that diagnostics start with; each program's main file defines it.
+extern const char kProgramName[];
+
+// Reports a failure on a file the Unix way, "<program>: <file>: <reason>";
+// returns the exit status it sets, 1.
+int fail_because(const char* file, const char* reason);
+int fail(const char* file, int error);
+
+// Whether the closed standard descriptors could be filled before anything
+// else ran (0), or errno; main reports it.
+int standard_descriptors_guard_error();
+
+// Whether the standard descriptor fd was closed when the program started
+// (and so holds /dev/null now).
+bool standard_descriptor_was_closed(int fd);
+
+#endif
