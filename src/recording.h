@@ -26,11 +26,13 @@ static_assert(scan::kMaxCode == kNoMinimum - 1, "the scan's codes are the ADC's"
 typedef std::int64_t LineNumber;
 static_assert(sizeof(LineNumber) == 8, "line numbers must not wrap on 32-bit targets");
 
-// What the scan of one recording found.
+// What the scan of one recording found. The code bits and the counts of
+// lines by the channels they reached are kept only when the scan is asked
+// for them (the survey is; tavrin needs neither).
 struct Tally {
     int minimum[kNChan];
     int maximum[kNChan];
-    scan::CodeBits bits;  // kept only when the scan is asked to
+    scan::CodeBits bits;
     // The lines that gave values to exactly n channels, by n: channel c
     // received a value from each line counted at n > c.
     LineNumber lines_reaching[kNChan + 1];
@@ -42,9 +44,9 @@ struct Tally {
 void start_tally(Tally& tally);
 
 // Scans every complete line of the open sample file's text (the file
-// itself, or its decompressed text) into the tally, and into its code bits
-// when with_bits is set, reading block_bytes (1 to kMaxBlockBytes) of text
-// at a time. Returns 0, or 1 after reporting on standard error that the
+// itself, or its decompressed text) into the tally, its code bits and
+// counts of lines included when with_bits is set, reading block_bytes (1
+// to kMaxBlockBytes) of text at a time. Returns 0, or 1 after reporting on standard error that the
 // scan failed or stopped early; a last line without a newline is left out
 // with a warning.
 int scan_file(int fd, const char* path, Tally& tally, std::size_t block_bytes, bool with_bits);

@@ -37,8 +37,8 @@ std::string ranges_text(const model::Ranges& r)
     return text;
 }
 
-// The reader's tally in the model's terms; without the code bits, those
-// of a scan that found no code.
+// The reader's tally in the model's terms; without the code bits and the
+// counts, those of a scan that found nothing.
 model::Ranges ranges_of(const Tally& tally, bool with_bits)
 {
     model::Ranges r = model::empty_ranges();
@@ -56,12 +56,14 @@ model::Ranges ranges_of(const Tally& tally, bool with_bits)
     return r;
 }
 
-// The model's ranges as the reader keeps them without the code bits.
+// The model's ranges as the reader keeps them without the code bits and
+// the counts.
 model::Ranges without_bits(model::Ranges r)
 {
     const model::Ranges none = model::empty_ranges();
     std::copy(none.all, none.all + kNChan, r.all);
     std::copy(none.any, none.any + kNChan, r.any);
+    std::copy(none.values, none.values + kNChan, r.values);
     return r;
 }
 
@@ -132,7 +134,8 @@ TEST(ScanKernels, EveryKernelMatchesTheLineModel)
         const model::Scan expected = model::scan(in, "s.txt");
         lines += expected.lines;
         memory.hold(samples);
-        // Every other file is read as tavrin reads it, without the code bits.
+        // Every other file is read as tavrin reads it, without the code
+        // bits and the counts.
         const bool with_bits = n % 2 == 0;
         const model::Ranges expected_ranges = with_bits ? expected.ranges : without_bits(expected.ranges);
         for (const scan::KernelEntry* k : kernels) {
