@@ -1,5 +1,6 @@
-// The sample file's block reader, and the diagnostics and the guard of the
-// standard descriptors that both programs share.
+// The sample file's block reader, and what else both programs share: the
+// binary digits of an ADC code, whole writes, the diagnostics and the
+// guard of the standard descriptors.
 #include "recording.h"
 
 #include "codecs.h"
@@ -96,6 +97,28 @@ int scan_file(int fd, const char* path, Tally& tally, std::size_t block_bytes, b
     const int status = scan_text(path, tally, block_bytes, with_bits ? &tally.bits : nullptr);
     codecs::close_text();
     return status;
+}
+
+AdcBits adc_bits(int code)
+{
+    AdcBits bits;
+    for (int bit = 0; bit < kAdcBits; ++bit) {
+        bits.digits[bit] = (code >> (kAdcBits - 1 - bit)) & 1 ? '1' : '0';
+    }
+    bits.digits[kAdcBits] = '\0';
+    return bits;
+}
+
+int write_all(int fd, const char* data, std::size_t size, std::size_t& written)
+{
+    written = 0;
+    while (written < size) {
+        const ssize_t put = write(fd, data + written, size - written);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return errno;
+        written += put;
+    }
+    return 0;
 }
 
 int fail_because(const char* file, const char* reason)

@@ -18,6 +18,10 @@ constexpr int kAdcBits = 10;
 constexpr int kNoMinimum = 1 << kAdcBits;  // above every ADC code
 constexpr int kNoMaximum = -1;             // below every ADC code
 
+// A channel is stuck when its minimum stays above this: no value came
+// down to 0 or 1.
+constexpr int kHighestUnstuckMinimum = 1;
+
 static_assert(scan::kTokens == kNChan, "the scan converts one token per channel");
 static_assert(scan::kMaxCode == kNoMinimum - 1, "the scan's codes are the ADC's");
 
@@ -46,10 +50,21 @@ void start_tally(Tally& tally);
 // Scans every complete line of the open sample file's text (the file
 // itself, or its decompressed text) into the tally, its code bits and
 // counts of lines included when with_bits is set, reading block_bytes (1
-// to kMaxBlockBytes) of text at a time. Returns 0, or 1 after reporting on standard error that the
-// scan failed or stopped early; a last line without a newline is left out
-// with a warning.
+// to kMaxBlockBytes) of text at a time. Returns 0, or 1 after reporting on
+// standard error that the scan failed or stopped early; a last line
+// without a newline is left out with a warning.
 int scan_file(int fd, const char* path, Tally& tally, std::size_t block_bytes, bool with_bits);
+
+// The low ten bits of an ADC code as binary digits, most significant first.
+struct AdcBits {
+    char digits[kAdcBits + 1];
+};
+
+AdcBits adc_bits(int code);
+
+// Writes all of data, going on after a short write; returns 0 or errno,
+// and counts in written the bytes that went out.
+int write_all(int fd, const char* data, std::size_t size, std::size_t& written);
 
 // The name that diagnostics start with; each program's main file defines it.
 extern const char kProgramName[];

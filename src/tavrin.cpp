@@ -30,8 +30,6 @@ namespace {
 constexpr std::size_t kBlockSize = TAVRIN_BLOCK_BYTES;
 static_assert(kBlockSize > 0 && kBlockSize <= kMaxBlockBytes, "a block fits the read buffer");
 
-constexpr int kHighestUnstuckMinimum = 1;
-
 constexpr char kLogHeader[] = "Ch   Min   Max\n";
 // A row holds the channel and two ints of up to 11 characters each.
 constexpr std::size_t kMaxLogRowBytes = 2 + 2 + 11 + 2 + 11 + 1;
@@ -55,20 +53,6 @@ std::size_t format_block(char (&block)[kMaxLogBlockBytes], const int (&minimum)[
                               minimum[chan], maximum[chan]);
     }
     return size;
-}
-
-// Writes all of data, going on after a short write; returns 0 or errno,
-// and counts in written the bytes that went out.
-int write_all(int fd, const char* data, std::size_t size, std::size_t& written)
-{
-    written = 0;
-    while (written < size) {
-        const ssize_t put = write(fd, data + written, size - written);
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) return errno;
-        written += put;
-    }
-    return 0;
 }
 
 // Blocks every signal that can be blocked, so that none ends the run while
@@ -199,21 +183,6 @@ void console_line(int& console_error, const char* format, ...)
     std::putchar('\n');
     const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
     if (failed && console_error == 0) console_error = errno != 0 ? errno : EIO;
-}
-
-// The low ten bits of an ADC code as binary digits, most significant first.
-struct AdcBits {
-    char digits[kAdcBits + 1];
-};
-
-AdcBits adc_bits(int code)
-{
-    AdcBits bits;
-    for (int bit = 0; bit < kAdcBits; ++bit) {
-        bits.digits[bit] = (code >> (kAdcBits - 1 - bit)) & 1 ? '1' : '0';
-    }
-    bits.digits[kAdcBits] = '\0';
-    return bits;
 }
 
 // Lists the channels whose minimum never came down to 0 or 1. A bit stuck

@@ -23,7 +23,6 @@ extern const char kProgramName[] = "tavrin-survey";
 namespace {
 
 const int kUsageStatus = 2;
-const int kHighestUnstuckMinimum = 1;
 
 const char kUsage[] = "Usage: tavrin-survey [--no-header] [--files0-from=F] [FILE...]\n";
 const char kHelp[] =
@@ -77,13 +76,9 @@ bool make_room(std::size_t name_length)
 // reach the reader either.
 void write_out(const char* text, std::size_t size)
 {
-    while (size > 0) {
-        const ssize_t put = write(STDOUT_FILENO, text, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) std::exit(fail("standard output", errno));
-        text += put;
-        size -= put;
-    }
+    std::size_t written;
+    const int error = write_all(STDOUT_FILENO, text, size, written);
+    if (error != 0) std::exit(fail("standard output", error));
 }
 
 char* put_text(char* at, const char* text)
@@ -122,13 +117,6 @@ char* put_name(char* at, const char* name)
     return at;
 }
 
-// Ten binary digits, the most significant first, as tavrin's report has them.
-char* put_code(char* at, int code)
-{
-    for (int bit = kAdcBits - 1; bit >= 0; --bit) *at++ = (code >> bit) & 1 ? '1' : '0';
-    return at;
-}
-
 // Ends a column; the row's last one ends the line.
 char* end_column(char* at, bool last = false)
 {
@@ -155,10 +143,9 @@ char* put_numbers(char* at, const Number (&numbers)[kNChan])
     return at;
 }
 
-// For each channel, the bits of its codes that were 1 in all of them (ones)
-// or 0 in all of them, or "-" for a channel that received no code: then no
-// bit is in any and all bits are in all, where any code leaves all within
-// any.
+// For each channel, in tavrin's binary digits, the bits that were 1 in all
+// of its codes (ones) or 0 in all of them; "-" for a channel that received
+// no code, which is the one state in which all holds bits outside any.
 char* put_steady_bits(char* at, const scan::CodeBits& bits, bool ones)
 {
     for (int chan = 0; chan < kNChan; ++chan) {
@@ -167,7 +154,7 @@ char* put_steady_bits(char* at, const scan::CodeBits& bits, bool ones)
         if (no_code) {
             *at++ = '-';
         } else {
-            at = put_code(at, ones ? bits.all[chan] : ~bits.any[chan] & scan::kMaxCode);
+            at = put_text(at, adc_bits(ones ? bits.all[chan] : ~bits.any[chan]).digits);
         }
     }
     return at;
