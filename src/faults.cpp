@@ -1,7 +1,10 @@
-// The fault names and the verdicts they lead to.
+// A channel's figures, the rules that name its faults, and the verdicts
+// the names lead to. docs/reference.md gives the rules with their reasons.
 #include "faults.h"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace faults {
 namespace {
@@ -9,9 +12,186 @@ namespace {
 const char* const kNames[kClasses] = {"no-data", "dead", "stuck1", "stuck0", "never-low", "ok"};
 const Verdict kVerdictOf[kClasses] = {kRetest, kScrap, kScrap, kScrap, kRetest, kGood};
 const char* const kVerdictNames[kVerdicts] = {"good", "re-test", "scrap"};
-const int kHighestBit = 9;  // of a ten-bit ADC code
+const int kHighestBit = kCodeBits - 1;
+const int kAllBits = (1 << kCodeBits) - 1;
+
+// A code is dense when it came at least this often, and in at least one
+// in kDenseShare of the channel's codes: stray codes do not stretch the
+// dense range. A ramp spreads its codes over so many that none is that
+// frequent; then a code counts as dense from half the channel's mean count
+// per code on.
+const std::int64_t kDenseLeast = 2;
+const std::int64_t kDenseShare = 500;
+// A bit never toggled shows it should have when at least one in
+// kEvidenceShare of the channel's codes, and at least kEvidenceLeast,
+// lie in the dense range at codes whose partner (the bit toggled) lies in
+// it too.
+const std::int64_t kEvidenceLeast = 20;
+const std::int64_t kEvidenceShare = 10;
+
+// The bits of every code the histogram holds, ANDed (all) and ORed (any).
+void steady_bits(const Codes& c, int& all, int& any)
+{
+    all = kAllBits;
+    any = 0;
+    for (int code = c.lowest; code <= c.highest; ++code) {
+        if (c.histogram[code] == 0) continue;
+        all &= code;
+        any |= code;
+    }
+}
+
+// Mean and standard deviation of the codes off the pulse lines, in two
+// passes, which keep the deviation exact to well below the rows' three
+// decimals.
+void pedestal_and_noise(const Codes& c, Figures& f)
+{
+    std::int64_t count = 0, sum = 0;
+    for (int code = c.lowest; code <= c.highest; ++code) {
+        const std::int64_t n = c.histogram[code] - c.pulse_histogram[code];
+        count += n;
+        sum += n * code;
+    }
+    f.baseline = count;
+    f.mean = f.rms = std::numeric_limits<double>::quiet_NaN();
+    if (count == 0) return;
+    f.mean = static_cast<double>(sum) / count;
+    double squares = 0;
+    for (int code = c.lowest; code <= c.highest; ++code) {
+        const double deviation = code - f.mean;
+        squares += (c.histogram[code] - c.pulse_histogram[code]) * deviation * deviation;
+    }
+    f.rms = std::sqrt(squares / count);
+}
+
+// The lowest and highest dense code; false when no code is dense.
+bool dense_range(const Codes& c, std::int64_t codes, int& low, int& high)
+{
+    std::int64_t distinct = 0;
+    for (int code = c.lowest; code <= c.highest; ++code) distinct += c.histogram[code] != 0;
+    // n >= codes / kDenseShare, or n >= codes / (2 distinct) for a spread
+    // so wide that the first asks more than the mean count per code.
+    const std::int64_t share = distinct > kDenseShare / 2 ? 2 * distinct : kDenseShare;
+    low = kCodes;
+    high = -1;
+    for (int code = c.lowest; code <= c.highest; ++code) {
+        const std::int64_t n = c.histogram[code];
+        if (n < kDenseLeast || n * share < codes) continue;
+        if (low == kCodes) low = code;
+        high = code;
+    }
+    return low <= high;
+}
+
+// Whether the codes show that a bit which never toggled should have: enough
+// of them lie in the dense range at codes whose partner, the code with the
+// bit toggled, lies in it too, where a working bit would have filled the
+// partners.
+bool density_shows(const Codes& c, std::int64_t codes, int low, int high, int bit)
+{
+    std::int64_t paired = 0;
+    for (int code = low; code <= high; ++code) {
+        const int partner = code ^ (1 << bit);
+        if (partner >= low && partner <= high) paired += c.histogram[code];
+    }
+    return paired >= kEvidenceLeast && paired * kEvidenceShare >= codes;
+}
+
+// Whether every pulse line pulled the channel down to the bits that stayed
+// set, above bit 0, or one above (bit 0 being free): the pulse shows that
+// those bits should have come down. False without a code on a pulse line.
+bool pulse_shows(const Codes& c, int stuck_high)
+{
+    bool any = false;
+    for (int code = c.lowest; code <= c.highest; ++code) {
+        if (c.pulse_histogram[code] == 0) continue;
+        if (code != stuck_high && code != (stuck_high | 1)) return false;
+        any = true;
+    }
+    return any;
+}
+
+// The channel's codes on pulse lines: whether it has any, and whether one
+// of them is 0 or 1.
+void pulse_lows(const Codes& c, bool& on_pulses, bool& came_down)
+{
+    on_pulses = came_down = false;
+    for (int code = c.lowest; code <= c.highest; ++code) {
+        if (c.pulse_histogram[code] == 0) continue;
+        on_pulses = true;
+        came_down = came_down || code <= 1;
+    }
+}
+
+// The bits named stuck at 1 and at 0.
+void stuck_bits(const Codes& c, const Figures& f, bool pulses, Findings& found)
+{
+    found.stuck1 = found.stuck0 = 0;
+    int low, high;
+    const bool dense = dense_range(c, f.codes, low, high);
+    const int high_ones = f.ones & ~1;
+    const bool pulled = pulses && high_ones != 0 && pulse_shows(c, high_ones);
+    for (int bit = 0; bit <= kHighestBit; ++bit) {
+        const int mask = 1 << bit;
+        if ((f.ones | f.zeros) & mask) {
+            const bool shown = (dense && density_shows(c, f.codes, low, high, bit)) || (pulled && (high_ones & mask));
+            if (shown && (f.ones & mask)) found.stuck1 |= mask;
+            if (shown && (f.zeros & mask)) found.stuck0 |= mask;
+        }
+    }
+}
 
 }  // namespace
+
+Figures figures_of(const Codes& codes)
+{
+    Figures f;
+    f.codes = 0;
+    for (int code = codes.lowest; code <= codes.highest; ++code) f.codes += codes.histogram[code];
+    f.minimum = codes.lowest;
+    f.maximum = codes.highest;
+    int any;
+    steady_bits(codes, f.ones, any);
+    f.zeros = ~any & kAllBits;
+    pedestal_and_noise(codes, f);
+    return f;
+}
+
+Findings findings_of(const Codes& codes, const Figures& figures, bool pulses)
+{
+    Findings found = {kOk, 0, 0};
+    if (figures.codes == 0) {
+        found.fault = kNoData;
+        return found;
+    }
+    if (figures.codes >= 2 && figures.minimum == figures.maximum) {
+        found.fault = kDead;
+        return found;
+    }
+    stuck_bits(codes, figures, pulses, found);
+    if (found.stuck1 != 0 || found.stuck0 != 0) {
+        found.fault = kStuck1;
+        return found;
+    }
+    bool on_pulses, came_down;
+    pulse_lows(codes, on_pulses, came_down);
+    if (pulses && on_pulses && !came_down) found.fault = kNeverLow;
+    return found;
+}
+
+int names_of(const Findings& findings, Name (&names)[kCodeBits])
+{
+    if (findings.fault != kStuck1) {
+        names[0] = {findings.fault, -1};
+        return 1;
+    }
+    int count = 0;
+    for (int bit = 0; bit <= kHighestBit; ++bit) {
+        if (findings.stuck1 >> bit & 1) names[count++] = {kStuck1, bit};
+        if (findings.stuck0 >> bit & 1) names[count++] = {kStuck0, bit};
+    }
+    return count;
+}
 
 const char* class_name(Class fault)
 {

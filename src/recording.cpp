@@ -30,11 +30,138 @@ int stop_at_long_line(const char* path, LineNumber line_number)
     return 1;
 }
 
+// --- what the survey tallies of a line ------------------------------------
+
+const std::uint64_t kOnes = 0x0101010101010101u;
+const std::uint64_t kHighBits = kOnes * 0x80;
+const std::uint64_t kLowBits = kOnes * 0x7F;
+const std::uint64_t kDigitZeros = kOnes * '0';
+const std::uint64_t kSpaceInDigits = kOnes * (' ' ^ '0');
+
+// The high bit of every zero byte of y, exactly: no carry crosses into
+// the next byte, since only the low seven bits are added.
+std::uint64_t zero_bytes(std::uint64_t y)
+{
+    return ~(((y & kLowBits) + kLowBits) | y) & kHighBits;
+}
+
+// The high bit of every byte of d (bytes ^ kDigitZeros) that is 10 or more,
+// that is, of every byte that is no digit.
+std::uint64_t non_digit_bytes(std::uint64_t d)
+{
+    return (((d & kLowBits) + kOnes * (0x80 - 10)) | d) & kHighBits;
+}
+
+bool is_digit(char c)
+{
+    return static_cast<unsigned char>(c - '0') < 10;
+}
+
+// Whether the line holds nothing but digits and spaces, as the lines of a
+// recording do: then each of its tokens is a number, and the kernel's count
+// of them is the survey's. Eight bytes at a time, then the rest one by one.
+bool digits_and_spaces(const char* p, const char* end)
+{
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        const std::uint64_t d = word ^ kDigitZeros;
+        if ((non_digit_bytes(d) & ~zero_bytes(d ^ kSpaceInDigits)) != 0) return false;
+    }
+    for (; p < end; ++p) {
+        if (!is_digit(*p) && *p != ' ') return false;
+    }
+    return true;
+}
+
+// Whether the token from p to end is an optional sign and decimal digits.
+bool is_number(const char* p, const char* end)
+{
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    if (p == end) return false;
+    for (; p < end; ++p) {
+        if (!is_digit(*p)) return false;
+    }
+    return true;
+}
+
+const int kMalformed = -1;
+
+// The survey's count of the tokens of a line that is not all digits and
+// spaces, up to kNChan, split at spaces, a carriage return just before the
+// newline belonging to no token; or kMalformed for a line with a NUL, or
+// with a token among the first kNChan that is not a number.
+int counted_tokens(const char* line, const char* end)
+{
+    if (std::memchr(line, '\0', end - line) != nullptr) return kMalformed;
+    if (end > line && end[-1] == '\r') --end;
+    int tokens = 0;
+    for (const char* p = line; p < end && tokens < kNChan;) {
+        if (*p == ' ') {
+            ++p;
+            continue;
+        }
+        const char* const start = p;
+        while (p < end && *p != ' ') ++p;
+        if (!is_number(start, p)) return kMalformed;
+        ++tokens;
+    }
+    return tokens;
+}
+
+bool is_code(int value)
+{
+    return static_cast<unsigned>(value) < static_cast<unsigned>(kCodes);
+}
+
+// Counts the codes among the first tokens values into one histogram per
+// channel, and marks the stretch of codes that each channel has touched.
+void count_codes(const int* values, int tokens, CodeTally& codes)
+{
+    for (int chan = 0; chan < tokens; ++chan) {
+        const int value = values[chan];
+        if (!is_code(value)) continue;
+        ++codes.histogram[chan][value];
+        codes.lowest[chan] = value < codes.lowest[chan] ? value : codes.lowest[chan];
+        codes.highest[chan] = value > codes.highest[chan] ? value : codes.highest[chan];
+    }
+}
+
+bool is_pulse_line(const int* values, int tokens)
+{
+    int low = 0;
+    for (int chan = 0; chan < tokens; ++chan) low += static_cast<unsigned>(values[chan]) <= 1;
+    return low >= kPulseChannels;
+}
+
+// Tallies a scanned line, whose first reached values the kernel left in
+// codes.line, for the survey: what kind of line it is and its codes.
+void tally_line(const char* line, const char* end, int reached, CodeTally& codes)
+{
+    ++codes.lines_reaching[reached];
+    const int tokens = digits_and_spaces(line, end) ? reached : counted_tokens(line, end);
+    if (tokens == kMalformed) {
+        ++codes.malformed;
+        return;
+    }
+    if (tokens == 0) return;  // blank
+    if (tokens < kNChan) ++codes.short_lines;
+    const int* const values = codes.line.values;
+    count_codes(values, tokens, codes);
+    if (!is_pulse_line(values, tokens)) return;
+    ++codes.pulses;
+    for (int chan = 0; chan < tokens; ++chan) {
+        if (is_code(values[chan])) ++codes.pulse_histogram[chan][values[chan]];
+    }
+}
+
+// --- the block reader -------------------------------------------------------
+
 // The text is read in blocks. An unfinished line is moved to the front of
 // the buffer and completed by the next block; it always fits, since a line
 // over the limit ends the scan. Lines are counted in a local, which the
 // compiler keeps in a register, and handed to the tally at the end.
-int scan_text(const char* path, Tally& tally, std::size_t block_bytes, scan::CodeBits* bits)
+int scan_text(const char* path, Tally& tally, std::size_t block_bytes, CodeTally* codes)
 {
     char* const buffer = read_buffer;
     std::size_t pending = 0;  // bytes of the unfinished line at the front
@@ -55,10 +182,9 @@ int scan_text(const char* path, Tally& tally, std::size_t block_bytes, scan::Cod
             const char* const newline = static_cast<const char*>(std::memchr(line, '\n', end - line));
             if (newline == nullptr || newline - line >= kMaxLineLength) break;
             ++lines;
-            const int reached = scan::fold_line(line, newline - line, tally.minimum, tally.maximum, bits);
-            // Counting them costs tavrin, which reports no counts, 5 % of
-            // its scan: the counters are the survey's alone.
-            if (bits != nullptr) ++tally.lines_reaching[reached];
+            const int reached = scan::fold_line(line, newline - line, tally.minimum, tally.maximum,
+                                                codes != nullptr ? &codes->line : nullptr);
+            if (codes != nullptr) tally_line(line, newline, reached, *codes);
             line = newline + 1;
         }
         pending = end - line;
@@ -83,18 +209,33 @@ void start_tally(Tally& tally)
 {
     std::fill(std::begin(tally.minimum), std::end(tally.minimum), kNoMinimum);
     std::fill(std::begin(tally.maximum), std::end(tally.maximum), kNoMaximum);
-    std::fill(std::begin(tally.bits.all), std::end(tally.bits.all), scan::kMaxCode);
-    std::fill(std::begin(tally.bits.any), std::end(tally.bits.any), 0);
-    std::fill(std::begin(tally.lines_reaching), std::end(tally.lines_reaching), 0);
     tally.lines = 0;
     tally.unfinished = false;
 }
 
+void start_codes(CodeTally& codes)
+{
+    std::fill(std::begin(codes.line.bits.all), std::end(codes.line.bits.all), scan::kMaxCode);
+    std::fill(std::begin(codes.line.bits.any), std::end(codes.line.bits.any), 0);
+    std::fill(std::begin(codes.lines_reaching), std::end(codes.lines_reaching), 0);
+    for (int chan = 0; chan < kNChan; ++chan) {
+        const int lowest = codes.lowest[chan];
+        const int highest = codes.highest[chan];
+        if (lowest <= highest) {
+            std::fill(codes.histogram[chan] + lowest, codes.histogram[chan] + highest + 1, 0);
+            std::fill(codes.pulse_histogram[chan] + lowest, codes.pulse_histogram[chan] + highest + 1, 0);
+        }
+        codes.lowest[chan] = kCodes;
+        codes.highest[chan] = -1;
+    }
+    codes.malformed = codes.short_lines = codes.pulses = 0;
+}
+
 // The text of a compressed file is the recording, read as a plain one.
-int scan_file(int fd, const char* path, Tally& tally, std::size_t block_bytes, bool with_bits)
+int scan_file(int fd, const char* path, Tally& tally, std::size_t block_bytes, CodeTally* codes)
 {
     if (codecs::open_text(fd) != 0) return fail_because(path, codecs::reason());
-    const int status = scan_text(path, tally, block_bytes, with_bits ? &tally.bits : nullptr);
+    const int status = scan_text(path, tally, block_bytes, codes);
     codecs::close_text();
     return status;
 }

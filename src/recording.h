@@ -30,16 +30,10 @@ static_assert(scan::kMaxCode == kNoMinimum - 1, "the scan's codes are the ADC's"
 typedef std::int64_t LineNumber;
 static_assert(sizeof(LineNumber) == 8, "line numbers must not wrap on 32-bit targets");
 
-// What the scan of one recording found. The code bits and the counts of
-// lines by the channels they reached are kept only when the scan is asked
-// for them (the survey is; tavrin needs neither).
+// What the scan of one recording found, by tavrin's rules.
 struct Tally {
     int minimum[kNChan];
     int maximum[kNChan];
-    scan::CodeBits bits;
-    // The lines that gave values to exactly n channels, by n: channel c
-    // received a value from each line counted at n > c.
-    LineNumber lines_reaching[kNChan + 1];
     LineNumber lines;  // lines scanned, blank ones included
     bool unfinished;   // a last line without a newline was left out
 };
@@ -47,13 +41,47 @@ struct Tally {
 // A tally of nothing yet: every minimum kNoMinimum, every maximum kNoMaximum.
 void start_tally(Tally& tally);
 
+constexpr int kCodes = kNoMinimum;  // the ADC codes, 0 to 1023
+// A line on which at least this many of the channels read 0 or 1 is a
+// pulse line: the station's pulse test pulls every channel down at once.
+constexpr int kPulseChannels = kNChan / 2;
+
+// What the survey learns of a recording beyond tavrin's ranges. A line is
+// malformed when it holds a NUL, or when one of its first kNChan tokens is
+// not an optional sign and decimal digits (a carriage return just before
+// the newline is no token's); a channel's codes are its values from 0 to
+// kCodes - 1 on the lines that are not. Each channel's histograms are
+// zero outside its lowest to highest code, so that only that stretch is
+// read and cleared.
+struct CodeTally {
+    // The code bits of every value from 0 to kCodes - 1, malformed lines
+    // included, as tavrin reads them; and the values of the line just
+    // scanned, which the kernel leaves here.
+    scan::SurveyLine line;
+    // The lines that gave values to exactly n channels, by n: channel c
+    // received a value from each line counted at n > c.
+    LineNumber lines_reaching[kNChan + 1];
+    LineNumber histogram[kNChan][kCodes];        // codes, by channel and code
+    LineNumber pulse_histogram[kNChan][kCodes];  // those that came on pulse lines
+    int lowest[kNChan];   // kCodes when the channel has no code
+    int highest[kNChan];  // -1 likewise
+    LineNumber malformed;  // lines
+    LineNumber short_lines;  // lines not malformed, not blank, with fewer than kNChan tokens
+    LineNumber pulses;     // pulse lines
+};
+
+// Clears what the tally holds of the last recording, which takes the
+// stretches of codes that it touched; a tally that is zero throughout (a
+// static one) may start right away.
+void start_codes(CodeTally& codes);
+
 // Scans every complete line of the open sample file's text (the file
-// itself, or its decompressed text) into the tally, its code bits and
-// counts of lines included when with_bits is set, reading block_bytes (1
-// to kMaxBlockBytes) of text at a time. Returns 0, or 1 after reporting on
-// standard error that the scan failed or stopped early; a last line
-// without a newline is left out with a warning.
-int scan_file(int fd, const char* path, Tally& tally, std::size_t block_bytes, bool with_bits);
+// itself, or its decompressed text) into the tally, and into codes when
+// it is not nullptr, reading block_bytes (1 to kMaxBlockBytes) of text at
+// a time. Returns 0, or 1 after reporting on standard error that the scan
+// failed or stopped early; a last line without a newline is left out with
+// a warning.
+int scan_file(int fd, const char* path, Tally& tally, std::size_t block_bytes, CodeTally* codes);
 
 // The low ten bits of an ADC code as binary digits, most significant first.
 struct AdcBits {

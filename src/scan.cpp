@@ -139,9 +139,9 @@ bool use_kernel(const char* name)
 }
 
 int fold_line(const char* line, std::size_t length, int (&minimum)[kTokens], int (&maximum)[kTokens],
-              CodeBits* bits)
+              SurveyLine* survey)
 {
-    return current().fold(line, line + length, minimum, maximum, bits);
+    return current().fold(line, line + length, minimum, maximum, survey);
 }
 
 }  // namespace scan

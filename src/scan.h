@@ -26,17 +26,25 @@ struct CodeBits {
     int any[kTokens];
 };
 
+// What the survey asks of each line beyond its ranges: the code bits,
+// folded as the ranges are, and the line's values, which the kernel leaves
+// here for the reader to tally.
+struct SurveyLine {
+    CodeBits bits;
+    int values[kTokens];  // by channel, as many as the fold returned
+};
+
 // Converts the tokens of a line of length bytes, which its newline follows,
-// and folds token j into minimum[j] and maximum[j], and into the code bits
-// when bits is not nullptr, for the first kTokens tokens. Tokens are split
-// at spaces only and converted the way atoi does, saturating at the int
-// limits; a NUL ends the tokens of its line. Returns how many tokens it
-// folded.
+// and folds token j into minimum[j] and maximum[j], and into the survey's
+// code bits and values when survey is not nullptr, for the first kTokens
+// tokens. Tokens are split at spaces only and converted the way atoi does,
+// saturating at the int limits; a NUL ends the tokens of its line. Returns
+// how many tokens it folded.
 int fold_line(const char* line, std::size_t length, int (&minimum)[kTokens], int (&maximum)[kTokens],
-              CodeBits* bits = nullptr);
+              SurveyLine* survey = nullptr);
 
 // A kernel: fold_line for the line from line to end.
-typedef int Kernel(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits);
+typedef int Kernel(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey);
 
 struct KernelEntry {
     const char* name;

@@ -141,10 +141,10 @@ void fold_codes(__m256i value, __m256i used, int* all, int* any)
     _mm256_storeu_si256(some, _mm256_or_si256(_mm256_loadu_si256(some), _mm256_and_si256(value, code)));
 }
 
-// Folds the first count values into the ranges, and into the code bits
-// when asked, 8 channels at a time. A channel past count keeps its range:
-// its lane takes the old bound.
-void fold(const std::int16_t* values, int count, int* minimum, int* maximum, CodeBits* bits)
+// Folds the first count values into the ranges, and for the survey into
+// the code bits, leaving it the values too, 8 channels at a time. A channel
+// past count keeps its range: its lane takes the old bound.
+void fold(const std::int16_t* values, int count, int* minimum, int* maximum, SurveyLine* survey)
 {
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     for (int chan = 0; chan < count; chan += kFoldLanes) {
@@ -161,13 +161,16 @@ void fold(const std::int16_t* values, int count, int* minimum, int* maximum, Cod
         }
         _mm256_storeu_si256(low, new_low);
         _mm256_storeu_si256(high, new_high);
-        if (bits != nullptr) fold_codes(value, used, bits->all + chan, bits->any + chan);
+        if (survey != nullptr) {
+            fold_codes(value, used, survey->bits.all + chan, survey->bits.any + chan);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(survey->values + chan), value);
+        }
     }
 }
 
 }  // namespace
 
-int avx2_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
+int avx2_fold_line(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey)
 {
     // Room for every number a chunk can pack past the channels, and for
     // the 16 bytes that a pack always writes.
@@ -181,7 +184,7 @@ int avx2_fold_line(const char* line, const char* end, int* minimum, int* maximum
     for (int at = 0; at < length && count < kTokens; at += kChunkBytes) {
         count = convert_chunk(line + at, length - at, previous, values, count, odd);
     }
-    if (odd != 0) return fold_line_by_window<Avx2>(line, end, minimum, maximum, bits);
+    if (odd != 0) return fold_line_by_window<Avx2>(line, end, minimum, maximum, survey);
     if (count < kTokens) {
         // The fold loads whole groups of eight and masks off the lanes past
         // count: they are written here, so that none is read unwritten.
@@ -189,7 +192,7 @@ int avx2_fold_line(const char* line, const char* end, int* minimum, int* maximum
     } else {
         count = kTokens;
     }
-    fold(values, count, minimum, maximum, bits);
+    fold(values, count, minimum, maximum, survey);
     return count;
 }
 

@@ -94,9 +94,9 @@ int convert_plain(const char* window, std::uint64_t starts, std::uint64_t ends,
     return count + __builtin_popcountll(ends);
 }
 
-// Folds the values into the ranges, and into the code bits when asked, 16
-// channels at a time.
-void fold(const int* values, int count, int* minimum, int* maximum, CodeBits* bits)
+// Folds the values into the ranges, and for the survey into the code bits,
+// leaving it the values too, 16 channels at a time.
+void fold(const int* values, int count, int* minimum, int* maximum, SurveyLine* survey)
 {
     for (int chan = 0; chan < kTokens; chan += kLanes) {
         const int left = count - chan;
@@ -108,13 +108,15 @@ void fold(const int* values, int count, int* minimum, int* maximum, CodeBits* bi
         const __m512i high = load(maximum + chan);
         _mm512_storeu_si512(minimum + chan, _mm512_mask_min_epi32(low, used, low, value));
         _mm512_storeu_si512(maximum + chan, _mm512_mask_max_epi32(high, used, high, value));
-        if (bits != nullptr) {
+        if (survey != nullptr) {
+            CodeBits& bits = survey->bits;
             // Unsigned, a negative value lies above every code too.
             const __mmask16 code = _mm512_mask_cmple_epu32_mask(used, value, _mm512_set1_epi32(kMaxCode));
-            const __m512i all = load(bits->all + chan);
-            const __m512i any = load(bits->any + chan);
-            _mm512_storeu_si512(bits->all + chan, _mm512_mask_and_epi32(all, code, all, value));
-            _mm512_storeu_si512(bits->any + chan, _mm512_mask_or_epi32(any, code, any, value));
+            const __m512i all = load(bits.all + chan);
+            const __m512i any = load(bits.any + chan);
+            _mm512_storeu_si512(bits.all + chan, _mm512_mask_and_epi32(all, code, all, value));
+            _mm512_storeu_si512(bits.any + chan, _mm512_mask_or_epi32(any, code, any, value));
+            _mm512_storeu_si512(survey->values + chan, value);
         }
     }
 }
@@ -163,11 +165,11 @@ int line_values(const char* line, const char* end, int* values)
 
 }  // namespace
 
-int avx512_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
+int avx512_fold_line(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey)
 {
     int values[kMaxValues];
     const int count = line_values(line, end, values);
-    fold(values, count, minimum, maximum, bits);
+    fold(values, count, minimum, maximum, survey);
     return count;
 }
 

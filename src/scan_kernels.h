@@ -8,11 +8,11 @@
 
 namespace scan {
 
-int portable_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits);
-int sse2_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits);
-int avx2_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits);
-int avx512_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits);
-int neon_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits);
+int portable_fold_line(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey);
+int sse2_fold_line(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey);
+int avx2_fold_line(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey);
+int avx512_fold_line(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey);
+int neon_fold_line(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey);
 
 }  // namespace scan
 

@@ -123,9 +123,9 @@ int convert_chunk(const char* p, int left, uint8x16_t& previous, std::int16_t* o
     return count + __builtin_popcount(end_bits);
 }
 
-// Folds the first count values into the ranges, and into the code bits
-// when asked, 4 channels at a time.
-void fold(const std::int16_t* values, int count, int* minimum, int* maximum, CodeBits* bits)
+// Folds the first count values into the ranges, and for the survey into
+// the code bits, leaving it the values too, 4 channels at a time.
+void fold(const std::int16_t* values, int count, int* minimum, int* maximum, SurveyLine* survey)
 {
     static const std::int32_t kLanes[kFoldLanes] = {0, 1, 2, 3};
     const int32x4_t lane = vld1q_s32(kLanes);
@@ -136,20 +136,22 @@ void fold(const std::int16_t* values, int count, int* minimum, int* maximum, Cod
         const int32x4_t high = vld1q_s32(maximum + chan);
         vst1q_s32(minimum + chan, vbslq_s32(used, vminq_s32(low, value), low));
         vst1q_s32(maximum + chan, vbslq_s32(used, vmaxq_s32(high, value), high));
-        if (bits != nullptr) {
+        if (survey != nullptr) {
+            CodeBits& bits = survey->bits;
             // The values of the quick way are plain numbers: none is negative.
             const uint32x4_t code = vandq_u32(used, vcleq_s32(value, vdupq_n_s32(kMaxCode)));
-            const int32x4_t all = vld1q_s32(bits->all + chan);
-            vst1q_s32(bits->all + chan, vbslq_s32(code, vandq_s32(all, value), all));
-            vst1q_s32(bits->any + chan,
-                      vorrq_s32(vld1q_s32(bits->any + chan), vandq_s32(value, vreinterpretq_s32_u32(code))));
+            const int32x4_t all = vld1q_s32(bits.all + chan);
+            vst1q_s32(bits.all + chan, vbslq_s32(code, vandq_s32(all, value), all));
+            vst1q_s32(bits.any + chan,
+                      vorrq_s32(vld1q_s32(bits.any + chan), vandq_s32(value, vreinterpretq_s32_u32(code))));
+            vst1q_s32(survey->values + chan, value);
         }
     }
 }
 
 }  // namespace
 
-int neon_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
+int neon_fold_line(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey)
 {
     // Room for every number a chunk can pack past the channels, and for
     // the 16 bytes that a pack always writes.
@@ -163,7 +165,7 @@ int neon_fold_line(const char* line, const char* end, int* minimum, int* maximum
     for (int at = 0; at < length && count < kTokens; at += kChunkBytes) {
         count = convert_chunk(line + at, length - at, previous, values, count, odd);
     }
-    if (vmaxvq_u8(odd) != 0) return fold_line_by_window<Neon>(line, end, minimum, maximum, bits);
+    if (vmaxvq_u8(odd) != 0) return fold_line_by_window<Neon>(line, end, minimum, maximum, survey);
     if (count < kTokens) {
         // The fold loads whole groups of four and masks off the lanes past
         // count: they are written here, so that none is read unwritten.
@@ -171,7 +173,7 @@ int neon_fold_line(const char* line, const char* end, int* minimum, int* maximum
     } else {
         count = kTokens;
     }
-    fold(values, count, minimum, maximum, bits);
+    fold(values, count, minimum, maximum, survey);
     return count;
 }
 

@@ -54,11 +54,11 @@ struct Portable {
 
 }  // namespace
 
-int portable_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
+int portable_fold_line(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey)
 {
     const void* nul = std::memchr(line, '\0', end - line);
     return fold_line_by_window<Portable>(line, nul != nullptr ? static_cast<const char*>(nul) : end,
-                                         minimum, maximum, bits);
+                                         minimum, maximum, survey);
 }
 
 }  // namespace scan

@@ -48,9 +48,9 @@ struct Sse2 {
 
 }  // namespace
 
-int sse2_fold_line(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
+int sse2_fold_line(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey)
 {
-    return fold_line_by_window<Sse2>(line, end, minimum, maximum, bits);
+    return fold_line_by_window<Sse2>(line, end, minimum, maximum, survey);
 }
 
 }  // namespace scan

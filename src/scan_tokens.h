@@ -147,17 +147,20 @@ inline void fold_code_bits(const int* values, int count, CodeBits& bits)
     }
 }
 
-// Folds the first count values into the channel ranges, and into the code
-// bits when asked; written without branches, which noisy samples would
-// keep mispredicting. Returns count.
-inline int fold_values(const int* values, int count, int* minimum, int* maximum, CodeBits* bits)
+// Folds the first count values into the channel ranges, and for the survey
+// into the code bits, leaving it the values too; written without branches,
+// which noisy samples would keep mispredicting. Returns count.
+inline int fold_values(const int* values, int count, int* minimum, int* maximum, SurveyLine* survey)
 {
     for (int chan = 0; chan < count; ++chan) {
         const int value = values[chan];
         minimum[chan] = value < minimum[chan] ? value : minimum[chan];
         maximum[chan] = value > maximum[chan] ? value : maximum[chan];
     }
-    if (bits != nullptr) fold_code_bits(values, count, *bits);
+    if (survey != nullptr) {
+        fold_code_bits(values, count, survey->bits);
+        std::memcpy(survey->values, values, count * sizeof *values);
+    }
     return count;
 }
 
@@ -189,10 +192,10 @@ inline int line_values_by_window(const char* line, const char* end, int* values)
 }
 
 template <class Kernel>
-inline int fold_line_by_window(const char* line, const char* end, int* minimum, int* maximum, CodeBits* bits)
+inline int fold_line_by_window(const char* line, const char* end, int* minimum, int* maximum, SurveyLine* survey)
 {
     int values[kMaxValues];
-    return fold_values(values, line_values_by_window<Kernel>(line, end, values), minimum, maximum, bits);
+    return fold_values(values, line_values_by_window<Kernel>(line, end, values), minimum, maximum, survey);
 }
 
 }  // namespace

@@ -251,7 +251,7 @@ int analyse_file(int /*chip*/, const char* sample_path, const char* log_path,
 
     static Tally tally;  // off the stack, as the read buffer
     start_tally(tally);
-    if (fd >= 0 && scan_file(fd, sample_path, tally, kBlockSize, false) != 0) status = 1;
+    if (fd >= 0 && scan_file(fd, sample_path, tally, kBlockSize, nullptr) != 0) status = 1;
     if (log >= 0 && append_block(log, log_path, tally.minimum, tally.maximum) != 0) status = 1;
 
     report_stuck(tally.minimum, console_error);

@@ -1,14 +1,18 @@
-// tavrin-survey: surveys an archive of recordings in one process, one
-// tab-separated row per recording: how it was read, the channels that
-// tavrin reports as stuck, those that received no value, every channel's
-// range and count of values, and the bits of its ADC codes that never
-// toggled. It reads each recording as tavrin does and writes nothing but
-// its standard output and standard error.
+// tavrin-survey: surveys an archive of recordings in one process and writes
+// tab-separated rows: one per recording (how it was read, tavrin's ranges
+// and stuck channels, the lines that are malformed, short or pulses, each
+// channel's pedestal and noise and its faults), one per channel, or one per
+// channel and code. It reads each recording as tavrin does and writes
+// nothing but its standard output and standard error.
 
 #include "recording.h"
+#include "row_output.h"
+#include "rows.h"
+#include "survey_rows.h"
 
 #include <fcntl.h>
 #include <getopt.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,220 +28,169 @@ namespace {
 
 const int kUsageStatus = 2;
 
-const char kUsage[] = "Usage: tavrin-survey [--no-header] [--files0-from=F] [FILE...]\n";
+const char kUsage[] = "Usage: tavrin-survey [--no-header] [--rows=KIND] [--files0-from=F] [FILE...]\n";
 const char kHelp[] =
     "Surveys recordings of a 32-channel ADC readout chip, as tavrin reads them,\n"
-    "and writes one tab-separated row per recording, in the order given.\n"
+    "and writes tab-separated rows, in the order given: a row per recording, with\n"
+    "each channel's pedestal, noise and faults; a row per channel; or a row per\n"
+    "channel and code that came.\n"
     "\n"
     "      --no-header       leave out the header line\n"
+    "      --rows=KIND       the rows to write: recordings (the default),\n"
+    "                        channels or codes\n"
     "      --files0-from=F   after the FILEs, read the recordings named in F,\n"
     "                        each name ended by a NUL; F - is standard input\n"
     "      --help            display this help and exit\n"
     "      --version         output version information and exit\n"
     "\n"
-    "Columns: file, status, lines, unfinished, stuck, empty, min, max, values,\n"
-    "always1, always0; see tavrin-survey(1). Exit status: 0 when every recording\n"
-    "was read to its end, 1 when any was not, 2 for a usage error.\n";
+    "The columns of each kind and the fault names: see tavrin-survey(1). Exit\n"
+    "status: 0 when every recording was read to its end, 1 when any was not,\n"
+    "2 for a usage error.\n";
 const char kVersion[] =
     "tavrin-survey (tavrin) " TAVRIN_VERSION "\n"
     "Copyright (c) 2026 The tavrin developers\n"
     "License MIT: <https://opensource.org/licenses/MIT>.\n"
     "This is free software: you are free to change and redistribute it.\n"
     "There is NO WARRANTY, to the extent permitted by law.\n";
-const char kHeader[] = "file\tstatus\tlines\tunfinished\tstuck\tempty\tmin\tmax\tvalues\talways1\talways0\n";
-
-// A row's columns after the file's name take at most: a status, a line
-// count and a flag; two lists of channels of up to three characters each;
-// three lists of 32 numbers of up to 20 characters each; two of 32 groups
-// of ten binary digits; and a tab or comma after each item.
-const std::size_t kMaxColumnsBytes = 2 + 21 + 2 + 2 * kNChan * 3 + 3 * kNChan * 21 + 2 * kNChan * 11 + 1;
-
-// --- writing rows -------------------------------------------------------------
-
-// The row being formatted, in a buffer that grows with the longest name.
-char* row = nullptr;
-std::size_t row_capacity = 0;
-
-// Makes room for a row whose name is name_length bytes long, each of which
-// may take two when escaped. Returns false when there is no memory for it.
-bool make_room(std::size_t name_length)
-{
-    const std::size_t needed = 2 * name_length + kMaxColumnsBytes;
-    if (needed <= row_capacity) return true;
-    char* const grown = static_cast<char*>(std::realloc(row, needed));
-    if (grown == nullptr) return false;
-    row = grown;
-    row_capacity = needed;
-    return true;
-}
-
-// Writes text to standard output in one write(2), going on after a short
-// one; a failure is reported and ends the run, since no later row could
-// reach the reader either.
-void write_out(const char* text, std::size_t size)
-{
-    std::size_t written;
-    const int error = write_all(STDOUT_FILENO, text, size, written);
-    if (error != 0) std::exit(fail("standard output", error));
-}
-
-char* put_text(char* at, const char* text)
-{
-    while (*text != '\0') *at++ = *text++;
-    return at;
-}
-
-char* put_number(char* at, long long value)
-{
-    char digits[24];
-    char* first = digits + sizeof digits;
-    unsigned long long magnitude = value < 0 ? 0 - static_cast<unsigned long long>(value) : value;
-    do {
-        *--first = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) *at++ = '-';
-    while (first < digits + sizeof digits) *at++ = *first++;
-    return at;
-}
-
-// The name as given, with its backslashes, tabs and newlines escaped, so
-// that each row stays one line of the right columns.
-char* put_name(char* at, const char* name)
-{
-    for (; *name != '\0'; ++name) {
-        const char escaped = *name == '\\' ? '\\' : *name == '\t' ? 't' : *name == '\n' ? 'n' : '\0';
-        if (escaped != '\0') {
-            *at++ = '\\';
-            *at++ = escaped;
-        } else {
-            *at++ = *name;
-        }
-    }
-    return at;
-}
-
-// Ends a column; the row's last one ends the line.
-char* end_column(char* at, bool last = false)
-{
-    *at++ = last ? '\n' : '\t';
-    return at;
-}
-
-// The channels for which chosen is set, ascending, comma-separated.
-char* put_channels(char* at, const bool (&chosen)[kNChan])
-{
-    const char* separator = "";
-    for (int chan = 0; chan < kNChan; ++chan) {
-        if (!chosen[chan]) continue;
-        at = put_number(put_text(at, separator), chan);
-        separator = ",";
-    }
-    return at;
-}
-
-template <typename Number>
-char* put_numbers(char* at, const Number (&numbers)[kNChan])
-{
-    for (int chan = 0; chan < kNChan; ++chan) at = put_number(chan == 0 ? at : put_text(at, ","), numbers[chan]);
-    return at;
-}
-
-// For each channel, in tavrin's binary digits, the bits that were 1 in all
-// of its codes (ones) or 0 in all of them; "-" for a channel that received
-// no code, which is the one state in which all holds bits outside any.
-char* put_steady_bits(char* at, const scan::CodeBits& bits, bool ones)
-{
-    for (int chan = 0; chan < kNChan; ++chan) {
-        if (chan > 0) *at++ = ',';
-        const bool no_code = (bits.all[chan] & ~bits.any[chan]) != 0;
-        if (no_code) {
-            *at++ = '-';
-        } else {
-            at = put_text(at, adc_bits(ones ? bits.all[chan] : ~bits.any[chan]).digits);
-        }
-    }
-    return at;
-}
-
-// Formats the recording's row into row; returns its length.
-std::size_t format_row(const char* name, int status, const Tally& tally)
-{
-    LineNumber values[kNChan];
-    bool stuck[kNChan];
-    bool empty[kNChan];
-    LineNumber reaching = 0;  // lines that gave channel chan a value, counted down from the last channel
-    for (int chan = kNChan - 1; chan >= 0; --chan) {
-        reaching += tally.lines_reaching[chan + 1];
-        values[chan] = reaching;
-        stuck[chan] = tally.minimum[chan] > kHighestUnstuckMinimum;
-        empty[chan] = reaching == 0;
-    }
-    char* at = end_column(put_name(row, name));
-    at = end_column(put_number(at, status));
-    at = end_column(put_number(at, tally.lines));
-    at = end_column(put_number(at, tally.unfinished));
-    at = end_column(put_channels(at, stuck));
-    at = end_column(put_channels(at, empty));
-    at = end_column(put_numbers(at, tally.minimum));
-    at = end_column(put_numbers(at, tally.maximum));
-    at = end_column(put_numbers(at, values));
-    at = end_column(put_steady_bits(at, tally.bits, true));
-    at = end_column(put_steady_bits(at, tally.bits, false), true);
-    return at - row;
-}
 
 // --- surveying ----------------------------------------------------------------
 
-// Reads the recording at path and writes its row, whether it could be read
-// or not. Returns 0 when it was read to its end, otherwise 1.
+rows::Kind kind = rows::kRecordings;
+
+// Reads the recording at path and writes its rows, whether it could be
+// read or not. Returns 0 when it was read to its end, otherwise 1.
 int survey(const char* path)
 {
-    static Tally tally;  // off the stack, as the read buffer
+    // Off the stack, as the read buffer; the code tally starts zero.
+    static Tally tally;
+    static CodeTally codes;
     start_tally(tally);
+    start_codes(codes);
     int status = 0;
     const int fd = open(path, O_RDONLY);
     if (fd < 0) {
         status = fail(path, errno);
     } else {
-        status = scan_file(fd, path, tally, kMaxBlockBytes, true);
+        status = scan_file(fd, path, tally, kMaxBlockBytes, &codes);
         close(fd);
     }
-    if (!make_room(std::strlen(path))) std::exit(fail(path, ENOMEM));
-    write_out(row, format_row(path, status, tally));
+    const Surveyed surveyed = {path, status, tally, codes};
+    if (!write_rows(kind, surveyed)) std::exit(fail(path, ENOMEM));
     return status;
+}
+
+// --- the list of names ----------------------------------------------------------
+
+// A list is read through a fixed buffer, and a name is kept up to PATH_MAX
+// bytes, however long it is: memory stays flat whatever the list holds,
+// such as a list without NULs, which is one name of its whole length.
+const std::size_t kListBlockBytes = 65536;
+const std::size_t kShownBytes = 64;  // of a name too long to be kept
+
+struct List {
+    const char* path;
+    int fd;
+    char block[kListBlockBytes];
+    std::size_t start, end;  // the unread bytes of the block
+    bool ended;
+    char name[PATH_MAX + 1];
+    std::size_t length;  // of the name, which may run past what is kept
+};
+
+// What reading the next name found.
+enum Next { kName, kListEnd, kListFailed };
+
+// Reads more of the list into its block: the count of bytes, 0 at its
+// end, or -1 with errno set.
+ssize_t refill(List& list)
+{
+    ssize_t got;
+    while ((got = read(list.fd, list.block, sizeof list.block)) < 0 && errno == EINTR) {
+    }
+    list.start = 0;
+    list.end = got > 0 ? got : 0;
+    list.ended = got == 0;
+    return got;
+}
+
+// Reads the next name, up to its NUL or the list's end, keeping its first
+// PATH_MAX bytes; a failed read of the list is reported.
+Next next_name(List& list, int& status)
+{
+    const std::size_t kept_at_most = sizeof list.name - 1;
+    list.length = 0;
+    for (;;) {
+        if (list.start == list.end) {
+            if (list.ended) return list.length > 0 ? kName : kListEnd;
+            if (refill(list) < 0) {
+                status = fail(list.path, errno);
+                return kListFailed;
+            }
+            continue;
+        }
+        const char* const from = list.block + list.start;
+        const std::size_t left = list.end - list.start;
+        const char* const nul = static_cast<const char*>(std::memchr(from, '\0', left));
+        const std::size_t taken = nul != nullptr ? static_cast<std::size_t>(nul - from) : left;
+        if (list.length < kept_at_most) {
+            const std::size_t room = kept_at_most - list.length;
+            std::memcpy(list.name + list.length, from, taken < room ? taken : room);
+        }
+        list.length += taken;
+        list.start += taken;
+        if (nul != nullptr) {
+            ++list.start;
+            return kName;
+        }
+    }
+}
+
+// Reports a name too long to be a path, with its number and first bytes.
+int too_long(const List& list, long number)
+{
+    char shown[4 * kShownBytes + 1];
+    char* at = shown;
+    for (std::size_t i = 0; i < kShownBytes; ++i) {
+        const unsigned char c = list.name[i];
+        at += c >= ' ' && c < 0x7f && c != '\\' ? std::sprintf(at, "%c", c) : std::sprintf(at, "\\x%02x", c);
+    }
+    char reason[sizeof shown + 64];
+    std::snprintf(reason, sizeof reason, "name %ld is too long: %s...", number, shown);
+    return fail_because(list.path, reason);
 }
 
 // Surveys the recordings named in the file list, each name ended by a NUL
 // (the last one may end with the file). Returns 0, or 1 when any failed.
-int survey_listed(const char* list)
+int survey_listed(const char* path)
 {
-    const bool from_input = std::strcmp(list, "-") == 0;
+    const bool from_input = std::strcmp(path, "-") == 0;
     // A closed standard input holds /dev/null now: reading it as an empty
     // list would pass for success.
-    if (from_input && standard_descriptor_was_closed(STDIN_FILENO)) return fail(list, EBADF);
-    std::FILE* const names = from_input ? stdin : std::fopen(list, "r");
-    if (names == nullptr) return fail(list, errno);
+    if (from_input && standard_descriptor_was_closed(STDIN_FILENO)) return fail(path, EBADF);
+    static List list;
+    list.path = path;
+    list.fd = from_input ? STDIN_FILENO : open(path, O_RDONLY);
+    if (list.fd < 0) return fail(path, errno);
+    list.start = list.end = 0;
+    list.ended = false;
     int status = 0;
-    char* name = nullptr;
-    std::size_t capacity = 0;
-    for (long number = 1;; ++number) {
-        errno = 0;
-        const ssize_t length = getdelim(&name, &capacity, '\0', names);
-        if (length < 0) break;
-        if (length == 1 && name[0] == '\0') {
+    for (long number = 1; next_name(list, status) == kName; ++number) {
+        if (list.length == 0) {
             char reason[64];
             std::snprintf(reason, sizeof reason, "name %ld is empty", number);
-            status = fail_because(list, reason);
-            continue;
+            status = fail_because(path, reason);
+        } else if (list.length > PATH_MAX) {
+            status = too_long(list, number);
+        } else {
+            list.name[list.length] = '\0';
+            status |= survey(list.name);
         }
-        status |= survey(name);
     }
-    if (std::ferror(names)) status = fail(list, errno != 0 ? errno : EIO);
-    std::free(name);
-    if (!from_input) std::fclose(names);
+    if (!from_input) close(list.fd);
     return status;
 }
+
+// --- the command line -----------------------------------------------------------
 
 // Prints the texts on standard output for --help and --version; returns
 // the exit status, 1 after reporting a failed write.
@@ -259,7 +212,7 @@ int usage_error(const char* problem = nullptr)
 }
 
 // The long options, numbered past every character that names a short one.
-enum Option { kNoHeader = 256, kFilesFrom, kHelpOption, kVersionOption };
+enum Option { kNoHeader = 256, kRows, kFilesFrom, kHelpOption, kVersionOption };
 
 // What getopt_long refused in the argument just read (arg), which it tells
 // by optopt: a short option it does not know, a long one given an argument
@@ -281,15 +234,48 @@ int refused_option(const char* arg, bool missing)
     return usage_error(problem);
 }
 
+// Sets the kind of rows from --rows; false for a kind there is none of.
+bool choose_rows(const char* name)
+{
+    for (int k = 0; k < rows::kKinds; ++k) {
+        if (std::strcmp(name, rows::kKindNames[k]) != 0) continue;
+        kind = static_cast<rows::Kind>(k);
+        return true;
+    }
+    return false;
+}
+
+int bad_kind(const char* name)
+{
+    char problem[256];
+    std::snprintf(problem, sizeof problem, "invalid argument '%.150s' for '--rows': recordings, channels or codes",
+                  name);
+    return usage_error(problem);
+}
+
+// Writes the header of the rows chosen, as the first batch's first row.
+void write_header()
+{
+    const char* const header = rows::kHeaders[kind];
+    const std::size_t size = std::strlen(header);
+    char* const room = output::row_room(size);
+    if (room == nullptr) std::exit(fail("standard output", ENOMEM));
+    std::memcpy(room, header, size);
+    output::row_done(room + size);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (standard_descriptors_guard_error() != 0) return fail("/dev/null", standard_descriptors_guard_error());
-    // A reader that has gone is a failed write, reported, not a silent end.
+    // A reader that has gone, or a file size limit, is a failed write that
+    // is reported, not a silent end in the middle of a row.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     static const struct option kOptions[] = {
         {"no-header", no_argument, nullptr, kNoHeader},
+        {"rows", required_argument, nullptr, kRows},
         {"files0-from", required_argument, nullptr, kFilesFrom},
         {"help", no_argument, nullptr, kHelpOption},
         {"version", no_argument, nullptr, kVersionOption},
@@ -301,6 +287,9 @@ int main(int argc, char** argv)
     for (int option; (option = getopt_long(argc, argv, ":", kOptions, nullptr)) != -1;) {
         switch (option) {
         case kNoHeader: header = false; break;
+        case kRows:
+            if (!choose_rows(optarg)) return bad_kind(optarg);
+            break;
         case kFilesFrom: list = optarg; break;
         case kHelpOption: return print_texts(kUsage, kHelp);
         case kVersionOption: return print_texts(kVersion);
@@ -309,9 +298,11 @@ int main(int argc, char** argv)
         }
     }
     if (optind == argc && list == nullptr) return usage_error();
-    if (header) write_out(kHeader, sizeof kHeader - 1);
+    output::start();
+    if (header) write_header();
     int status = 0;
     for (int arg = optind; arg < argc; ++arg) status |= survey(argv[arg]);
     if (list != nullptr) status |= survey_listed(list);
+    output::finish();
     return status;
 }

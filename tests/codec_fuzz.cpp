@@ -37,7 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     lseek(file, 0, SEEK_SET);
     static Tally tally;
+    static CodeTally codes;
     start_tally(tally);
-    scan_file(file, "fuzz", tally, kMaxBlockBytes, true);
+    start_codes(codes);
+    scan_file(file, "fuzz", tally, kMaxBlockBytes, &codes);
     return 0;
 }

@@ -37,23 +37,73 @@ std::string ranges_text(const model::Ranges& r)
     return text;
 }
 
-// The reader's tally in the model's terms; without the code bits and the
-// counts, those of a scan that found nothing.
-model::Ranges ranges_of(const Tally& tally, bool with_bits)
+// The reader's tally in the model's terms; without the survey's, the code
+// bits and the counts of a scan that found nothing.
+model::Ranges ranges_of(const Tally& tally, const CodeTally* codes)
 {
     model::Ranges r = model::empty_ranges();
     LineNumber reaching = 0;
     for (int chan = kNChan - 1; chan >= 0; --chan) {
-        reaching += tally.lines_reaching[chan + 1];
-        r.values[chan] = reaching;
         r.minimum[chan] = tally.minimum[chan];
         r.maximum[chan] = tally.maximum[chan];
-        if (with_bits) {
-            r.all[chan] = tally.bits.all[chan];
-            r.any[chan] = tally.bits.any[chan];
-        }
+        if (codes == nullptr) continue;
+        reaching += codes->lines_reaching[chan + 1];
+        r.values[chan] = reaching;
+        r.all[chan] = codes->line.bits.all[chan];
+        r.any[chan] = codes->line.bits.any[chan];
     }
     return r;
+}
+
+// The survey's counts in the model's terms.
+model::Survey survey_of(const CodeTally& codes)
+{
+    model::Survey s;
+    s.malformed = codes.malformed;
+    s.short_lines = codes.short_lines;
+    s.pulses = codes.pulses;
+    for (int chan = 0; chan < kNChan; ++chan) {
+        for (int code = 0; code < kCodes; ++code) {
+            if (codes.histogram[chan][code] != 0) s.codes[chan].all[code] = codes.histogram[chan][code];
+            if (codes.pulse_histogram[chan][code] != 0) s.codes[chan].pulse[code] = codes.pulse_histogram[chan][code];
+        }
+    }
+    return s;
+}
+
+// Whether the survey's counts are the model's, quickly: the counts, each
+// channel's stretch of codes and its count at every code the model has.
+// Only a full look (survey_of) also sees a code counted that the model
+// lacks inside the stretch, and it reads all of it.
+bool survey_agrees(const CodeTally& codes, const model::Survey& s)
+{
+    if (codes.malformed != s.malformed || codes.short_lines != s.short_lines || codes.pulses != s.pulses) return false;
+    for (int chan = 0; chan < kNChan; ++chan) {
+        const model::ChannelCodes& c = s.codes[chan];
+        const int lowest = c.all.empty() ? kCodes : c.all.begin()->first;
+        const int highest = c.all.empty() ? -1 : c.all.rbegin()->first;
+        if (codes.lowest[chan] != lowest || codes.highest[chan] != highest) return false;
+        for (const auto& [code, k] : c.all) {
+            if (codes.histogram[chan][code] != k) return false;
+            if (codes.pulse_histogram[chan][code] != model::count_at(c.pulse, code)) return false;
+        }
+    }
+    return true;
+}
+
+std::string survey_text(const model::Survey& s)
+{
+    std::string text = std::to_string(s.malformed) + " malformed, " + std::to_string(s.short_lines) + " short, " +
+                       std::to_string(s.pulses) + " pulses\n";
+    for (int chan = 0; chan < kNChan; ++chan) {
+        text += std::to_string(chan) + ":";
+        for (const auto& [code, k] : s.codes[chan].all) {
+            text += " " + std::to_string(code) + "x" + std::to_string(k) + "/" +
+                    std::to_string(model::count_at(s.codes[chan].pulse, code));
+        }
+        text += "\n";
+    }
+    return text;
 }
 
 // The model's ranges as the reader keeps them without the code bits and
@@ -126,28 +176,33 @@ TEST(ScanKernels, EveryKernelMatchesTheLineModel)
     SampleFiles files(kSeed);
     MemoryFiles memory;
     static Tally tally;
+    static CodeTally codes;
     long lines = 0;
     for (long n = 0; lines < kLines; ++n) {
         long generated = 0;
         const std::string samples = files.next(kMaxLinesPerFile, generated);
+        // Every other file is read as tavrin reads it, without what the
+        // survey counts; now and then all of the survey's counts are read.
+        CodeTally* const with_codes = n % 2 == 0 ? &codes : nullptr;
         std::istringstream in(samples);
-        const model::Scan expected = model::scan(in, "s.txt");
+        const model::Scan expected = model::scan(in, "s.txt", "tavrin", with_codes != nullptr);
         lines += expected.lines;
         memory.hold(samples);
-        // Every other file is read as tavrin reads it, without the code
-        // bits and the counts.
-        const bool with_bits = n % 2 == 0;
-        const model::Ranges expected_ranges = with_bits ? expected.ranges : without_bits(expected.ranges);
+        const bool full_look = n % kTinyBlockEvery == 0;
+        const model::Ranges expected_ranges = with_codes ? expected.ranges : without_bits(expected.ranges);
         for (const scan::KernelEntry* k : kernels) {
             ASSERT_TRUE(scan::use_kernel(k->name));
             for (const std::size_t block : {kMaxBlockBytes, kTinyBlock}) {
                 if (block == kTinyBlock && n % kTinyBlockEvery != 0) continue;
                 start_tally(tally);
-                const int status = scan_file(memory.samples(), "s.txt", tally, block, with_bits);
-                const model::Ranges got = ranges_of(tally, with_bits);
+                start_codes(codes);
+                const int status = scan_file(memory.samples(), "s.txt", tally, block, with_codes);
+                const model::Ranges got = ranges_of(tally, with_codes);
                 const std::string err = memory.err();
+                const bool survey_ok = with_codes == nullptr ||
+                                       (full_look ? survey_of(codes) == expected.survey : survey_agrees(codes, expected.survey));
                 if (got == expected_ranges && status == expected.status && err == expected.err &&
-                    tally.lines == expected.lines && tally.unfinished == expected.unfinished) {
+                    tally.lines == expected.lines && tally.unfinished == expected.unfinished && survey_ok) {
                     continue;
                 }
                 const std::string context = std::string(k->name) + " kernel, " + std::to_string(block) +
@@ -157,6 +212,7 @@ TEST(ScanKernels, EveryKernelMatchesTheLineModel)
                 ASSERT_EQ(err, expected.err) << context;
                 ASSERT_EQ(tally.lines, expected.lines) << context;
                 ASSERT_EQ(tally.unfinished, expected.unfinished) << context;
+                ASSERT_EQ(survey_text(survey_of(codes)), survey_text(expected.survey)) << context;
             }
         }
     }
@@ -197,7 +253,7 @@ TEST(ScanKernels, LineNumbersPass32Bits)
     MemoryFiles memory;
     static Tally tally;
     start_tally(tally);
-    EXPECT_EQ(scan_file(pipe_ends[0], "s.txt", tally, kMaxBlockBytes, false), 0);
+    EXPECT_EQ(scan_file(pipe_ends[0], "s.txt", tally, kMaxBlockBytes, nullptr), 0);
     EXPECT_EQ(tally.lines, kLines);
     close(pipe_ends[0]);
     writer.join();

@@ -1,6 +1,6 @@
 // Fuzz target: arbitrary bytes as one sample line through every scan
 // kernel that the processor runs, each against the line model: the ranges,
-// the code bits and how many tokens it folded.
+// the code bits, how many tokens it folded and their values.
 #include "line_model.h"
 #include "scan.h"
 
@@ -31,18 +31,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(line, data, length);
     model::Ranges expected = model::empty_ranges();
     model::fold_line(line, expected);
+    std::vector<int> expected_values;
+    for (int chan = 0; chan < model::kNChan; ++chan) {
+        if (expected.values[chan] > 0) expected_values.push_back(expected.minimum[chan]);
+    }
 
     for (const scan::KernelEntry* k = scan::kernels(); k->name != nullptr; ++k) {
         if (!scan::use_kernel(k->name)) continue;
         model::Ranges got = model::empty_ranges();
-        scan::CodeBits bits;
-        std::copy(got.all, got.all + model::kNChan, bits.all);
-        std::copy(got.any, got.any + model::kNChan, bits.any);
-        const int folded = scan::fold_line(buffer, length, got.minimum, got.maximum, &bits);
-        std::copy(bits.all, bits.all + model::kNChan, got.all);
-        std::copy(bits.any, bits.any + model::kNChan, got.any);
+        scan::SurveyLine survey;
+        std::copy(got.all, got.all + model::kNChan, survey.bits.all);
+        std::copy(got.any, got.any + model::kNChan, survey.bits.any);
+        const int folded = scan::fold_line(buffer, length, got.minimum, got.maximum, &survey);
+        std::copy(survey.bits.all, survey.bits.all + model::kNChan, got.all);
+        std::copy(survey.bits.any, survey.bits.any + model::kNChan, got.any);
         std::fill(got.values, got.values + folded, 1);
-        if (!(got == expected)) {
+        // The values it leaves for the survey are those of its tokens.
+        const bool values_agree = std::equal(survey.values, survey.values + folded, expected_values.begin());
+        if (!(got == expected) || !values_agree) {
             std::fprintf(stderr, "the %s kernel differs from the line model\n", k->name);
             std::abort();
         }

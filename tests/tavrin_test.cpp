@@ -64,7 +64,8 @@ std::string line_of(const std::vector<int>& values)
 }
 
 const Command kSurvey = survey_beside(kTool);
-const std::string kSurveyHeader = "file\tstatus\tlines\tunfinished\tstuck\tempty\tmin\tmax\tvalues\talways1\talways0\n";
+const std::string kSurveyHeader = "file\tstatus\tlines\tunfinished\tstuck\tempty\tmin\tmax\tvalues\talways1\talways0\t"
+                                  "malformed\tshort\tpulses\tmean\trms\tfaults\n";
 
 // The survey's row for a recording of the samples, by the line model.
 std::string modelled_row(const std::string& name, const std::string& samples, int status = 0)
@@ -416,7 +417,7 @@ TEST_F(Tavrin, SurveyOfAnArchive)
          "tavrin-survey: none: No such file or directory\n"},
         {"a list on a closed standard input", {"--no-header", "--files0-from=-"}, 1, "",
          "tavrin-survey: -: Bad file descriptor\n", {STDIN_FILENO}},
-        {"nothing to survey", {}, 2, "", "Usage: tavrin-survey [--no-header] [--files0-from=F] [FILE...]\n" + usage},
+        {"nothing to survey", {}, 2, "", "Usage: tavrin-survey [--no-header] [--rows=KIND] [--files0-from=F] [FILE...]\n" + usage},
         {"an unknown option", {"--bogus", "a.txt"}, 2, "", "tavrin-survey: unrecognized option '--bogus'\n" + usage},
         {"an unknown short option", {"a.txt", "-xv"}, 2, "", "tavrin-survey: invalid option -- 'x'\n" + usage},
         {"an option given an argument", {"--no-header=1", "a.txt"}, 2, "",
