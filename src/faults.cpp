@@ -17,11 +17,12 @@ const int kAllBits = (1 << kCodeBits) - 1;
 
 // A code is dense when it came at least this often, and in at least one
 // in kDenseShare of the channel's codes: stray codes do not stretch the
-// dense range. A ramp spreads its codes over so many that none is that
-// frequent; then a code counts as dense from half the channel's mean count
-// per code on.
+// dense range. A ramp spreads its codes over so many (more than
+// kRampSpread) that none is that frequent; then a code counts as dense
+// from half the channel's mean count per code on.
 const std::int64_t kDenseLeast = 2;
 const std::int64_t kDenseShare = 500;
+const std::int64_t kRampSpread = kDenseShare / 2;
 // A bit never toggled shows it should have when at least one in
 // kEvidenceShare of the channel's codes, and at least kEvidenceLeast,
 // lie in the dense range at codes whose partner (the bit toggled) lies in
@@ -29,14 +30,22 @@ const std::int64_t kDenseShare = 500;
 const std::int64_t kEvidenceLeast = 20;
 const std::int64_t kEvidenceShare = 10;
 
-// The bits of every code the histogram holds, ANDed (all) and ORed (any).
-void steady_bits(const Codes& c, int& all, int& any)
+// The count, range and steady bits of the codes the histogram holds: the
+// bits of every code ANDed (ones) and ORed (any).
+void count_codes(const Codes& c, Figures& f, int& any)
 {
-    all = kAllBits;
+    f.codes = 0;
+    f.minimum = kCodes;
+    f.maximum = -1;
+    f.ones = kAllBits;
     any = 0;
     for (int code = c.lowest; code <= c.highest; ++code) {
-        if (c.histogram[code] == 0) continue;
-        all &= code;
+        const std::int64_t n = c.histogram[code];
+        if (n == 0) continue;
+        f.codes += n;
+        f.minimum = code < f.minimum ? code : f.minimum;
+        f.maximum = code;
+        f.ones &= code;
         any |= code;
     }
 }
@@ -64,14 +73,19 @@ void pedestal_and_noise(const Codes& c, Figures& f)
     f.rms = std::sqrt(squares / count);
 }
 
-// The lowest and highest dense code; false when no code is dense.
-bool dense_range(const Codes& c, std::int64_t codes, int& low, int& high)
+std::int64_t distinct_codes(const Codes& c)
 {
     std::int64_t distinct = 0;
     for (int code = c.lowest; code <= c.highest; ++code) distinct += c.histogram[code] != 0;
+    return distinct;
+}
+
+// The lowest and highest dense code; false when no code is dense.
+bool dense_range(const Codes& c, std::int64_t codes, std::int64_t distinct, int& low, int& high)
+{
     // n >= codes / kDenseShare, or n >= codes / (2 distinct) for a spread
     // so wide that the first asks more than the mean count per code.
-    const std::int64_t share = distinct > kDenseShare / 2 ? 2 * distinct : kDenseShare;
+    const std::int64_t share = distinct > kRampSpread ? 2 * distinct : kDenseShare;
     low = kCodes;
     high = -1;
     for (int code = c.lowest; code <= c.highest; ++code) {
@@ -124,11 +138,11 @@ void pulse_lows(const Codes& c, bool& on_pulses, bool& came_down)
 }
 
 // The bits named stuck at 1 and at 0.
-void stuck_bits(const Codes& c, const Figures& f, bool pulses, Findings& found)
+void stuck_bits(const Codes& c, const Figures& f, std::int64_t distinct, bool pulses, Findings& found)
 {
     found.stuck1 = found.stuck0 = 0;
     int low, high;
-    const bool dense = dense_range(c, f.codes, low, high);
+    const bool dense = dense_range(c, f.codes, distinct, low, high);
     const int high_ones = f.ones & ~1;
     const bool pulled = pulses && high_ones != 0 && pulse_shows(c, high_ones);
     for (int bit = 0; bit <= kHighestBit; ++bit) {
@@ -146,12 +160,8 @@ void stuck_bits(const Codes& c, const Figures& f, bool pulses, Findings& found)
 Figures figures_of(const Codes& codes)
 {
     Figures f;
-    f.codes = 0;
-    for (int code = codes.lowest; code <= codes.highest; ++code) f.codes += codes.histogram[code];
-    f.minimum = codes.lowest;
-    f.maximum = codes.highest;
     int any;
-    steady_bits(codes, f.ones, any);
+    count_codes(codes, f, any);
     f.zeros = ~any & kAllBits;
     pedestal_and_noise(codes, f);
     return f;
@@ -168,14 +178,18 @@ Findings findings_of(const Codes& codes, const Figures& figures, bool pulses)
         found.fault = kDead;
         return found;
     }
-    stuck_bits(codes, figures, pulses, found);
+    const std::int64_t distinct = distinct_codes(codes);
+    stuck_bits(codes, figures, distinct, pulses, found);
     if (found.stuck1 != 0 || found.stuck0 != 0) {
         found.fault = kStuck1;
         return found;
     }
+    // A ramp's bottom makes lines that look like pulse lines, where a
+    // channel that noise keeps a few codes up never reads 0 or 1; but a ramp
+    // has no pulse to miss.
     bool on_pulses, came_down;
     pulse_lows(codes, on_pulses, came_down);
-    if (pulses && on_pulses && !came_down) found.fault = kNeverLow;
+    if (pulses && on_pulses && !came_down && distinct <= kRampSpread) found.fault = kNeverLow;
     return found;
 }
 

@@ -35,7 +35,8 @@ bool parse(const char* text, std::size_t length, Class& fault, int& bit);
 
 // A channel's codes in one recording, as the survey counts them: how many
 // times each code came on the lines that count, and on the pulse lines
-// among them; every count outside lowest to highest is zero.
+// among them; every count outside lowest to highest is zero (inside, some
+// may be too).
 struct Codes {
     const std::int64_t* histogram;        // kCodes counts
     const std::int64_t* pulse_histogram;  // kCodes counts

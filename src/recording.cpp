@@ -115,15 +115,13 @@ bool is_code(int value)
 }
 
 // Counts the codes among the first tokens values into one histogram per
-// channel, and marks the stretch of codes that each channel has touched.
-void count_codes(const int* values, int tokens, CodeTally& codes)
+// channel, without a branch: a value that is no code is counted in the
+// row's padding, which nothing reads.
+void count_codes(const int* values, int tokens, LineNumber (*histogram)[kCodeRow])
 {
     for (int chan = 0; chan < tokens; ++chan) {
         const int value = values[chan];
-        if (!is_code(value)) continue;
-        ++codes.histogram[chan][value];
-        codes.lowest[chan] = value < codes.lowest[chan] ? value : codes.lowest[chan];
-        codes.highest[chan] = value > codes.highest[chan] ? value : codes.highest[chan];
+        ++histogram[chan][is_code(value) ? value : kNoCode];
     }
 }
 
@@ -147,11 +145,20 @@ void tally_line(const char* line, const char* end, int reached, CodeTally& codes
     if (tokens == 0) return;  // blank
     if (tokens < kNChan) ++codes.short_lines;
     const int* const values = codes.line.values;
-    count_codes(values, tokens, codes);
+    // Most lines reach every channel: a loop of a known length unrolls.
+    count_codes(values, tokens == kNChan ? kNChan : tokens, codes.histogram);
     if (!is_pulse_line(values, tokens)) return;
     ++codes.pulses;
-    for (int chan = 0; chan < tokens; ++chan) {
-        if (is_code(values[chan])) ++codes.pulse_histogram[chan][values[chan]];
+    count_codes(values, tokens, codes.pulse_histogram);
+}
+
+// Each channel's codes lie within its range, which the kernel keeps for
+// tavrin anyway: no bin outside it was touched.
+void mark_stretches(const Tally& tally, CodeTally& codes)
+{
+    for (int chan = 0; chan < kNChan; ++chan) {
+        codes.lowest[chan] = tally.minimum[chan] > 0 ? tally.minimum[chan] : 0;
+        codes.highest[chan] = tally.maximum[chan] < kCodes - 1 ? tally.maximum[chan] : kCodes - 1;
     }
 }
 
@@ -195,6 +202,7 @@ int scan_text(const char* path, Tally& tally, std::size_t block_bytes, CodeTally
         std::memmove(buffer, line, pending);
     }
     tally.lines = lines;
+    if (codes != nullptr) mark_stretches(tally, *codes);
     if (status == 0 && pending > 0) {
         tally.unfinished = true;
         std::fprintf(stderr, "%s: %s: line %lld: no newline at the end, line ignored\n", kProgramName, path,

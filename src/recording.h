@@ -42,6 +42,12 @@ struct Tally {
 void start_tally(Tally& tally);
 
 constexpr int kCodes = kNoMinimum;  // the ADC codes, 0 to 1023
+// A channel's histogram, padded so that the channels' rows do not lie a
+// multiple of 4 KiB apart: the processor takes a load for one that follows
+// a store to another at the same offset within 4 KiB, and waits, which the
+// counts of a line's channels, close in code, kept doing.
+constexpr int kCodeRow = kCodes + 8;
+constexpr int kNoCode = kCodes;  // where a row counts the values that are no code
 // A line on which at least this many of the channels read 0 or 1 is a
 // pulse line: the station's pulse test pulls every channel down at once.
 constexpr int kPulseChannels = kNChan / 2;
@@ -51,8 +57,8 @@ constexpr int kPulseChannels = kNChan / 2;
 // not an optional sign and decimal digits (a carriage return just before
 // the newline is no token's); a channel's codes are its values from 0 to
 // kCodes - 1 on the lines that are not. Each channel's histograms are
-// zero outside its lowest to highest code, so that only that stretch is
-// read and cleared.
+// zero outside a stretch of codes, its range clamped to the codes, so that
+// only that stretch is read and cleared.
 struct CodeTally {
     // The code bits of every value from 0 to kCodes - 1, malformed lines
     // included, as tavrin reads them; and the values of the line just
@@ -61,10 +67,10 @@ struct CodeTally {
     // The lines that gave values to exactly n channels, by n: channel c
     // received a value from each line counted at n > c.
     LineNumber lines_reaching[kNChan + 1];
-    LineNumber histogram[kNChan][kCodes];        // codes, by channel and code
-    LineNumber pulse_histogram[kNChan][kCodes];  // those that came on pulse lines
-    int lowest[kNChan];   // kCodes when the channel has no code
-    int highest[kNChan];  // -1 likewise
+    LineNumber histogram[kNChan][kCodeRow];        // codes, by channel and code
+    LineNumber pulse_histogram[kNChan][kCodeRow];  // those that came on pulse lines
+    int lowest[kNChan];   // the stretch; highest < lowest when the channel
+    int highest[kNChan];  // received no value from 0 to kCodes - 1
     LineNumber malformed;  // lines
     LineNumber short_lines;  // lines not malformed, not blank, with fewer than kNChan tokens
     LineNumber pulses;     // pulse lines

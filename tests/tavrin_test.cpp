@@ -74,6 +74,17 @@ std::string modelled_row(const std::string& name, const std::string& samples, in
     return model::survey_row(name, model::scan(in, name), status);
 }
 
+const std::string kChannelHeader = "file\tchannel\tvalues\tcodes\tmin\tmax\tmean\trms\talways1\talways0\tfaults\n";
+const std::string kCodeHeader = "file\tchannel\tcode\tcount\n";
+
+// The survey's rows per channel, or per channel and code, by the model.
+std::string modelled_rows(const std::string& kind, const std::string& name, const std::string& samples)
+{
+    std::istringstream in(samples);
+    const model::Scan s = model::scan(in, name);
+    return kind == "channels" ? model::channel_rows(name, s) : model::code_rows(name, s);
+}
+
 // A survey row's columns, by the header's names.
 std::map<std::string, std::string> columns_of(const std::string& row)
 {
@@ -400,8 +411,17 @@ TEST_F(Tavrin, SurveyOfAnArchive)
     std::filesystem::create_directory("dir");
     write_file("list", std::string("a.txt\0\0s\\d.txt", 15));
     const auto row = [&files](const std::string& name) { return modelled_row(name, files.at(name)); };
+    const auto rows = [&files](const std::string& kind, const std::string& name) {
+        return modelled_rows(kind, name, files.at(name));
+    };
     const std::string failed_row = modelled_row("none.txt", "", 1);
     const std::string usage = "Try 'tavrin-survey --help' for more information.\n";
+    // A name too long for a path, and a list without NULs, which is one name.
+    const std::string long_name(PATH_MAX + 1, 'x');
+    write_file("long-list", "a.txt" + std::string(1, '\0') + long_name + std::string(1, '\0') + "s\\d.txt");
+    write_file("no-nuls", std::string(5000, 'a') + "\n" + std::string(5000, 'b'));
+    const std::string too_long = "name 2 is too long: " + long_name.substr(0, 64) + "...\n";
+    const rlim_t header_and_a_half = kSurveyHeader.size() + row("a.txt").size() / 2;
     const std::vector<SurveyCase> cases = {
         {"names escaped, in the order given", {"a.txt", "t\tb.txt", "n\nc.txt", "s\\d.txt"}, 0,
          kSurveyHeader + row("a.txt") + row("t\tb.txt") + row("n\nc.txt") + row("s\\d.txt"), ""},
@@ -417,6 +437,22 @@ TEST_F(Tavrin, SurveyOfAnArchive)
          "tavrin-survey: none: No such file or directory\n"},
         {"a list on a closed standard input", {"--no-header", "--files0-from=-"}, 1, "",
          "tavrin-survey: -: Bad file descriptor\n", {STDIN_FILENO}},
+        {"a name too long for a path: no row, the rest read", {"--no-header", "--files0-from=long-list"}, 1,
+         row("a.txt") + row("s\\d.txt"), "tavrin-survey: long-list: " + too_long},
+        {"a list without NULs is one name, shown in part", {"--no-header", "--files0-from=no-nuls"}, 1, "",
+         "tavrin-survey: no-nuls: name 1 is too long: " + std::string(64, 'a') + "...\n"},
+        {"a list that cannot be read", {"--no-header", "a.txt", "--files0-from=dir"}, 1, row("a.txt"),
+         "tavrin-survey: dir: Is a directory\n"},
+        {"a row per channel", {"--rows=channels", "a.txt", "t\tb.txt"}, 0,
+         kChannelHeader + rows("channels", "a.txt") + rows("channels", "t\tb.txt"), ""},
+        {"a row per channel and code", {"--rows=codes", "--no-header", "a.txt", "n\nc.txt", "s\\d.txt"}, 0,
+         rows("codes", "a.txt") + rows("codes", "n\nc.txt"), ""},
+        {"rows of a kind there is none of", {"--rows=files", "a.txt"}, 2, "",
+         "tavrin-survey: invalid argument 'files' for '--rows': recordings, channels or codes\n" + usage},
+        // The row that the limit cut is cut back: the output ends with its
+        // last whole row.
+        {"standard output reaching a size limit", {"a.txt", "a.txt"}, 1, kSurveyHeader,
+         "tavrin-survey: standard output: File too large\n", {kAllOpen, header_and_a_half}},
         {"nothing to survey", {}, 2, "", "Usage: tavrin-survey [--no-header] [--rows=KIND] [--files0-from=F] [FILE...]\n" + usage},
         {"an unknown option", {"--bogus", "a.txt"}, 2, "", "tavrin-survey: unrecognized option '--bogus'\n" + usage},
         {"an unknown short option", {"a.txt", "-xv"}, 2, "", "tavrin-survey: invalid option -- 'x'\n" + usage},
@@ -439,7 +475,7 @@ TEST_F(Tavrin, SurveyOfAnArchive)
 }
 
 // Surveys that share a pipe, as xargs -P runs them, never mix their rows:
-// each row goes out in one write.
+// each write carries whole rows, at most PIPE_BUF bytes of them.
 TEST_F(Tavrin, SurveysSharingAPipeWriteWholeRows)
 {
     constexpr int kRecordings = 1000;
@@ -452,17 +488,89 @@ TEST_F(Tavrin, SurveysSharingAPipeWriteWholeRows)
     write_file("list", list);
     std::string command;
     for (const std::string& word : kSurvey) command += " '" + word + "'";
-    const Outcome outcome =
-        run({"sh"}, {"-c", "xargs -0 -P 2 -n 25" + command + " --no-header < list | cat"});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    std::set<std::string> rows;
-    std::istringstream in(outcome.out);
-    for (std::string line; std::getline(in, line);) {
-        const std::string name = line.substr(0, line.find('\t'));
-        EXPECT_EQ(line + "\n", modelled_row(name, slurp(name))) << "a mixed row";
-        rows.insert(name);
+    for (const std::string kind : {"recordings", "channels"}) {
+        const Outcome outcome = run(
+            {"sh"}, {"-c", "xargs -0 -P 2 -n 25" + command + " --no-header --rows=" + kind + " < list | cat"});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        std::map<std::string, std::string> rows;  // by recording, in the order they came
+        std::istringstream in(outcome.out);
+        for (std::string line; std::getline(in, line);) rows[line.substr(0, line.find('\t'))] += line + "\n";
+        for (const auto& [name, got] : rows) {
+            const std::string expected =
+                kind == "channels" ? modelled_rows(kind, name, slurp(name)) : modelled_row(name, slurp(name));
+            EXPECT_EQ(got, expected) << kind << ": a mixed row";
+        }
+        EXPECT_EQ(rows.size(), static_cast<std::size_t>(kRecordings)) << kind;
     }
-    EXPECT_EQ(rows.size(), static_cast<std::size_t>(kRecordings));
+}
+
+// The columns of a row, tab-separated.
+std::vector<std::string> fields_of(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
+    if (!line.empty() && line.back() == '\t') fields.push_back("");
+    return fields;
+}
+
+// A campaign made from the data model, faults put in only where the
+// recordings show them: the survey names every fault put in, on its
+// channel with its bits, and no other; and its three kinds of rows agree
+// with one another.
+TEST_F(Tavrin, SurveyNamesTheFaultsPutIn)
+{
+    const Outcome made = run({MAKE_CAMPAIGN_EXE}, {"--seed=31", "--chips=40", "--faulty=0.5", "campaign"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    std::map<std::string, std::string> truth;  // by file: status, unfinished, malformed, short, faults
+    std::string list;
+    std::istringstream truth_rows(slurp("campaign/truth.tsv"));
+    std::string line;
+    std::getline(truth_rows, line);
+    while (std::getline(truth_rows, line)) {
+        const std::string file = line.substr(0, line.find('\t'));
+        truth[file] = line.substr(file.size() + 1);
+        list += file + '\0';
+    }
+    write_file("list", list);
+    const Outcome surveyed = run(kSurvey, {"--no-header", "--files0-from=list"});
+    int faulty = 0, findings = 0;
+    std::istringstream rows(surveyed.out);
+    while (std::getline(rows, line)) {
+        const std::vector<std::string> f = fields_of(line);
+        ASSERT_EQ(f.size(), 17u) << line;
+        const std::string found = f[1] + "\t" + f[3] + "\t" + f[11] + "\t" + f[12] + "\t" + f[16];
+        EXPECT_EQ(found, truth[f[0]]) << f[0];
+        faulty += truth[f[0]] != "0\t0\t0\t0\t";
+        findings += !f[16].empty();
+    }
+    std::cout << truth.size() << " recordings, " << faulty << " faulty, " << findings << " with named faults\n";
+    EXPECT_EQ(surveyed.status, 0);
+    // Each channel row names what the recording row names for it; the code
+    // rows of a channel add up to its codes.
+    const Outcome channels = run(kSurvey, {"--no-header", "--rows=channels", "--files0-from=list"});
+    const Outcome codes = run(kSurvey, {"--no-header", "--rows=codes", "--files0-from=list"});
+    std::map<std::string, std::string> named;  // file -> the faults column rebuilt from channel rows
+    std::map<std::pair<std::string, std::string>, long long> counted;  // (file, channel) -> codes
+    std::istringstream channel_rows(channels.out);
+    while (std::getline(channel_rows, line)) {
+        const std::vector<std::string> f = fields_of(line);
+        ASSERT_EQ(f.size(), 11u) << line;
+        counted[{f[0], f[1]}] += std::stoll(f[3]);
+        if (f[10] == "ok") continue;
+        std::istringstream names(f[10]);
+        for (std::string name; std::getline(names, name, ',');) {
+            named[f[0]] += (named[f[0]].empty() ? "" : ",") + f[1] + ":" + name;
+        }
+    }
+    for (const auto& [file, row] : truth) EXPECT_EQ(named[file], row.substr(row.rfind('\t') + 1)) << file;
+    std::istringstream code_rows(codes.out);
+    while (std::getline(code_rows, line)) {
+        const std::vector<std::string> f = fields_of(line);
+        ASSERT_EQ(f.size(), 4u) << line;
+        counted[{f[0], f[1]}] -= std::stoll(f[3]);
+    }
+    for (const auto& [channel, left] : counted) EXPECT_EQ(left, 0) << channel.first << ", channel " << channel.second;
 }
 
 TEST_F(Tavrin, ReportFormat)
