@@ -193,6 +193,31 @@ TEST_F(Tavrin, RangeLogIsNamedAfterDirectoryChipAndConfig)
     std::filesystem::remove(root_log);
 }
 
+// A line of 32 values: the first count 0 or 1 by turns, the rest 50.
+std::string pulse_line(int count)
+{
+    std::vector<int> values(32, 50);
+    for (int chan = 0; chan < count; ++chan) values[chan] = chan % 2;
+    return line_of(values);
+}
+
+// The ranges of a line of 32 values 50 and one from pulse_line(count).
+Ranges first32_at(int value, int count = 16)
+{
+    Ranges ranges;
+    for (int chan = 0; chan < 32; ++chan) ranges[chan] = {chan < count ? chan % 2 : value, value};
+    return ranges;
+}
+
+// The means of the first count channels of a line of 50 and a line from
+// pulse_line(count) that is no pulse line.
+std::map<int, std::string> means_without_pulse(int count)
+{
+    std::map<int, std::string> items;
+    for (int chan = 0; chan < count; ++chan) items[chan] = chan % 2 ? "25.500" : "25.000";
+    return items;
+}
+
 struct ScanCase {
     const char* name;
     std::string samples;
@@ -213,13 +238,24 @@ TEST_F(Tavrin, ScanRules)
         {"one line", "5 6 7\n", {{0, {5, 5}}, {1, {6, 6}}, {2, {7, 7}}}},
         {"spaces", "  5   6 7  \n   \n\n", {{0, {5, 5}}, {1, {6, 6}}, {2, {7, 7}}}},
         {"tabs stay in tokens", "\t5 6\t7 \t \v\f8\n", {{0, {5, 5}}, {1, {6, 6}}, {2, {0, 0}}, {3, {8, 8}}},
-         {{"empty", channels_from(4)}, {"values", per_channel({{0, "1"}, {1, "1"}, {2, "1"}, {3, "1"}}, "0")}}},
+         {{"empty", channels_from(4)}, {"values", per_channel({{0, "1"}, {1, "1"}, {2, "1"}, {3, "1"}}, "0")},
+          {"malformed", "1"}, {"short", "0"}}},
+        // For the survey's count a carriage return before the newline is
+        // no token: "\r" is a blank line, "3 \r" a line of one value.
         {"carriage returns", "5 6\r\n\r\n3 \r\n", {{0, {0, 5}}, {1, {0, 6}}},
-         {{"lines", "3"}, {"values", per_channel({{0, "3"}, {1, "2"}}, "0")}}},
+         {{"lines", "3"}, {"values", per_channel({{0, "3"}, {1, "2"}}, "0")}, {"malformed", "0"}, {"short", "2"},
+          {"mean", per_channel({{0, "4.000"}, {1, "6.000"}}, "nan")}}},
         // A header line reads as zeros: its channels come down to 0, and
-        // their bits, stuck or not, to none set in every value.
+        // their bits, stuck or not, to none set in every value. The survey
+        // counts it malformed, and it gives no codes.
         {"a header line", "ch0 ch1\n6 7\n6 5\n", {{0, {0, 6}}, {1, {0, 7}}},
-         {{"stuck", channels_from(2)}, {"always1", per_channel({{0, zero_bits}, {1, zero_bits}}, "-")}}},
+         {{"stuck", channels_from(2)}, {"always1", per_channel({{0, zero_bits}, {1, zero_bits}}, "-")},
+          {"malformed", "1"}, {"short", "2"}, {"mean", per_channel({{0, "6.000"}, {1, "6.000"}}, "nan")}}},
+        // The pulse lines' codes are left out of the pedestal and noise.
+        {"a pulse line: 16 of 32 values 0 or 1", line_of(std::vector<int>(32, 50)) + pulse_line(16), first32_at(50),
+         {{"pulses", "1"}, {"mean", per_channel({}, "50.000")}, {"rms", per_channel({}, "0.000")}}},
+        {"15 values 0 or 1 make no pulse line", line_of(std::vector<int>(32, 50)) + pulse_line(15),
+         first32_at(50, 15), {{"pulses", "0"}, {"mean", per_channel(means_without_pulse(15), "50.000")}}},
         // The minimum 1 is not above 1: only the bits show bit 0 stuck at 1.
         {"bit 0 stuck at 1", "1 7\n3 6\n", {{0, {1, 3}}, {1, {6, 7}}},
          {{"stuck", channels_from(1)},
@@ -227,9 +263,14 @@ TEST_F(Tavrin, ScanRules)
           {"always0", per_channel({{0, "1111111100"}, {1, "1111111000"}}, "-")}}},
         {"a bit stuck at 0", "0\n1007\n", {{0, {0, 1007}}},
          {{"always1", per_channel({{0, zero_bits}}, "-")}, {"always0", per_channel({{0, "0000010000"}}, "-")}}},
-        {"signs", "-5 +5 +-5 --5 - 5-3\n", {{0, {-5, -1}}, {1, {5, 5}}, {2, {0, 0}}, {3, {0, 0}}, {4, {0, 0}}, {5, {5, 5}}}},
-        {"letters", "12abc abc 0x1F \xe9" "7\n", {{0, {12, 12}}, {1, {0, 0}}, {2, {0, 0}}, {3, {0, 0}}}},
-        {"NUL ends the tokens of its line", std::string("5 6\0 7 8\n9\n", 11), {{0, {5, 9}}, {1, {6, 6}}}},
+        {"signs", "-5 +5 +-5 --5 - 5-3\n", {{0, {-5, -1}}, {1, {5, 5}}, {2, {0, 0}}, {3, {0, 0}}, {4, {0, 0}}, {5, {5, 5}}},
+         {{"malformed", "1"}}},
+        {"a sign and digits are a number", "-5 +5 -0 +007\n", {{0, {-5, -1}}, {1, {5, 5}}, {2, {0, 0}}, {3, {7, 7}}},
+         {{"malformed", "0"}, {"short", "1"}, {"mean", per_channel({{1, "5.000"}, {2, "0.000"}, {3, "7.000"}}, "nan")}}},
+        {"letters", "12abc abc 0x1F \xe9" "7\n", {{0, {12, 12}}, {1, {0, 0}}, {2, {0, 0}}, {3, {0, 0}}},
+         {{"malformed", "1"}}},
+        {"NUL ends the tokens of its line", std::string("5 6\0 7 8\n9\n", 11), {{0, {5, 9}}, {1, {6, 6}}},
+         {{"malformed", "1"}, {"short", "1"}}},
         {"only 32 columns", line_of(forty), first32},
         {"saturation", "2147483648 -2147483649 99999999999999999999 -2147483648\n",
          {{0, {1024, INT_MAX}}, {1, {INT_MIN, -1}}, {2, {1024, INT_MAX}}, {3, {INT_MIN, -1}}}},
