@@ -786,6 +786,12 @@ TEST_F(Tavrin, FailuresAreReportedAndTheRestStillDone)
         {"size limit inside the block, the log cannot be measured", {"7", "cfg", "./s.txt"}, "/dev/null",
          "tavrin: ./" + kLog + ": Input/output error\n" + too_large, samples + samples.substr(0, block / 2), false,
          1, {kAllOpen, block + block / 2}, samples, 0, kRegularLog, false, {"newfstatat:error=EIO:when=2"}},
+        // Signals stay held until the cut-back is done: a SIGTERM that comes
+        // as it begins, at its lseek, ends the run once the log is as it was.
+        // (At the ftruncate it would come too late to tell.)
+        {"size limit inside the block, a signal as the cut-back begins", {"7", "cfg", "./s.txt"}, "/dev/null", "",
+         samples, false, 128 + SIGTERM, {kAllOpen, block + block / 2}, samples, 0, kRegularLog, false,
+         {"lseek:signal=SIGTERM"}},
     };
     const std::string untraced = why_not_traced();
     for (const FailureCase& c : cases) {
