@@ -374,9 +374,14 @@ Step zstd_step(const unsigned char* in, std::size_t in_size, char* out, std::siz
     step.consumed = from.pos;
     step.produced = to.pos;
     if (zstd.is_error(result)) {
-        if (zstd.error_code(result) == ZSTD_error_memory_allocation) {
+        const ZSTD_ErrorCode code = zstd.error_code(result);
+        if (code == ZSTD_error_memory_allocation) {
             fail_errno(ENOMEM);
-        } else if (zstd.error_code(result) == ZSTD_error_prefix_unknown && !zstd_frame_open) {
+        } else if (code == ZSTD_error_frameParameter_windowTooLarge) {
+            // A valid frame, made with zstd --long=28 or more, that asks for
+            // a window above libzstd's default limit, ZSTD_WINDOWLOG_LIMIT_DEFAULT.
+            fail_data("", " needs more than 128 MiB of memory");
+        } else if (code == ZSTD_error_prefix_unknown && !zstd_frame_open) {
             fail_data("bytes after the end of the ", "");
         } else {
             fail_data("corrupt ", "", zstd.error_name(result));
