@@ -556,6 +556,10 @@ Format format_of(const unsigned char* head, std::size_t size)
     static const unsigned char kGzipMagic[] = {0x1f, 0x8b};
     static const unsigned char kXzMagic[] = {0xfd, '7', 'z', 'X', 'Z', 0x00};
     static const unsigned char kZstdMagic[] = {0x28, 0xb5, 0x2f, 0xfd};
+    // A skippable frame, such as pzstd writes first: its magic number is
+    // any of 50 2a 4d 18 to 5f 2a 4d 18.
+    static const unsigned char kZstdSkippableMagic[] = {0x2a, 0x4d, 0x18};
+    const unsigned char kZstdSkippableFirst = 0x50, kZstdSkippableLast = 0x5f;
     static const unsigned char kBzip2Block[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
     static const unsigned char kBzip2End[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
     const auto starts = [head, size](const unsigned char* magic, std::size_t length, std::size_t at) {
@@ -564,6 +568,10 @@ Format format_of(const unsigned char* head, std::size_t size)
     if (starts(kGzipMagic, sizeof kGzipMagic, 0)) return kGzip;
     if (starts(kXzMagic, sizeof kXzMagic, 0)) return kXz;
     if (starts(kZstdMagic, sizeof kZstdMagic, 0)) return kZstd;
+    if (starts(kZstdSkippableMagic, sizeof kZstdSkippableMagic, 1) && head[0] >= kZstdSkippableFirst &&
+        head[0] <= kZstdSkippableLast) {
+        return kZstd;
+    }
     const bool bzip2_level = size >= 4 && std::memcmp(head, "BZh", 3) == 0 && head[3] >= '1' && head[3] <= '9';
     if (bzip2_level && (starts(kBzip2Block, sizeof kBzip2Block, 4) || starts(kBzip2End, sizeof kBzip2End, 4))) {
         return kBzip2;

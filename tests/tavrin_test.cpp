@@ -299,6 +299,14 @@ struct CodecCase {
     std::set<std::string> only = {};  // the formats that the case is about, if not all
 };
 
+// A zstd skippable frame, as pzstd writes one first: its magic number,
+// whose first byte is any of 0x50 to 0x5f, the size of its content and
+// the content.
+std::string skippable_frame(unsigned char first)
+{
+    return static_cast<char>(first) + std::string("\x2a\x4d\x18\x04\0\0\0" "size", 11);
+}
+
 // CRC-32 as xz checks its headers with.
 std::uint32_t crc32(const std::string& bytes)
 {
@@ -354,6 +362,14 @@ TEST_F(Tavrin, CompressedRecordings)
         {"a window over the library's limit",
          [](const Packer&) { return packed("5 6\n", {"zstd", "zstd -q -c --zstd=wlog=28 <"}); }, 1,
          "tavrin: s.txt: zstd data needs more than 128 MiB of memory\n", Ranges{}, {"zstd"}},
+        // pzstd starts its files with a skippable frame, and such frames may
+        // come between the others.
+        {"skippable frames, one first", [](const Packer& p) {
+             return skippable_frame(0x50) + packed("5 6\n7", p) + skippable_frame(0x5f) + packed(" 8\n", p);
+         }, 0, "", both, {"zstd"}},
+        {"a skippable frame alone", [](const Packer&) { return skippable_frame(0x5f); }, 0, "", Ranges{}, {"zstd"}},
+        {"a skippable frame, then bytes of another kind", [](const Packer&) { return skippable_frame(0x50) + "5 6\n"; },
+         1, "tavrin: s.txt: bytes after the end of the zstd data\n", Ranges{}, {"zstd"}},
     };
     for (const Packer* packer : formats_for(kTool)) {
         if (packer == nullptr) continue;
