@@ -430,17 +430,27 @@ void* opened = nullptr;
 volatile bool loader_ran = false;
 
 // Runs on the loader's stack, and goes back to the caller's when it returns.
+// A library that loads without the codec's functions is closed again: its
+// link namespace would stay taken otherwise, and the loader has 16 in all,
+// so that after 15 such files no codec could be loaded any more. dlclose
+// gives a namespace back once its last library goes (glibc 2.36 frees its
+// C library too, and reuses the namespace), and runs that namespace's
+// finalisers, so it runs on this stack as well.
 void open_codec_library()
 {
     opened = open_apart(opening->library);
     if (opened == nullptr && opening->library_elsewhere != nullptr) {
         opened = open_apart(opening->library_elsewhere);  // its soname on RHEL and Fedora
     }
+    if (opened != nullptr && !opening->load(opened)) {
+        dlclose(opened);
+        opened = nullptr;
+    }
 }
 
-// Opens the codec's library; returns its handle, or nullptr when it is
-// not found or the stacks could not be switched. getcontext returns a
-// second time once the loader has run.
+// Opens the codec's library and finds its functions; returns its handle,
+// or nullptr when it is not found, lacks them or the stacks could not be
+// switched. getcontext returns a second time once the loader has run.
 void* open_on_loader_stack(const Codec& c)
 {
     opening = &c;
@@ -460,14 +470,14 @@ void* open_on_loader_stack(const Codec& c)
     return opened;
 }
 
-// Opens the codec's library, once a run.
+// Opens the codec's library, once a run; one that could not be loaded is
+// looked for again with the next file in its format.
 bool load(const Codec& c)
 {
     static bool loaded[sizeof kCodecs / sizeof kCodecs[0]];
     bool& done = loaded[&c - kCodecs];
     if (done) return true;
-    void* const handle = open_on_loader_stack(c);
-    if (handle == nullptr || !c.load(handle)) {
+    if (open_on_loader_stack(c) == nullptr) {
         std::snprintf(reason_text, sizeof reason_text, "cannot load %s", c.library);
         fail_with(reason_text);
         return false;
