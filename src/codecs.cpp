@@ -60,16 +60,26 @@ struct Step {
     Outcome outcome;
 };
 
+// Where a format's files may hold zero bytes that are no stream: xz allows
+// them between its streams, in fours; gzip and bzip2 files written to tapes
+// and block devices come padded to the block's size, which gzip -dc and
+// bzip2 -dc read as the end of the data.
+enum Padding {
+    kNoPadding,
+    kBetweenStreams,
+    kAtTheEnd,
+};
+
 // A codec: its format's name, its library (with the name that some
-// distributions give it instead, if any), whether its streams may be
-// separated by padding, and its decoder. begin starts a stream; step
-// decodes from in to out, finishing once the file has ended.
+// distributions give it instead, if any), where its files may hold
+// padding, and its decoder. begin starts a stream; step decodes from in to
+// out, finishing once the file has ended.
 struct Codec {
     Format format;
     const char* name;
     const char* library;
     const char* library_elsewhere;
-    bool padded;
+    Padding padding;
     bool (*load)(void* handle);
     bool (*begin)();
     Step (*step)(const unsigned char* in, std::size_t in_size, char* out, std::size_t out_size,
@@ -117,6 +127,11 @@ int fail_data(const char* before, const char* after, const char* detail = nullpt
     std::snprintf(reason_text, sizeof reason_text, "%s%s data%s%s%s", before, codec->name, after,
                   detailed ? ": " : "", detailed ? detail : "");
     return fail_with(reason_text);
+}
+
+int fail_trailing_bytes()
+{
+    return fail_data("bytes after the end of the ", "");
 }
 
 std::size_t unread()
@@ -382,7 +397,7 @@ Step zstd_step(const unsigned char* in, std::size_t in_size, char* out, std::siz
             // a window above libzstd's default limit, ZSTD_WINDOWLOG_LIMIT_DEFAULT.
             fail_data("", " needs more than 128 MiB of memory");
         } else if (code == ZSTD_error_prefix_unknown && !zstd_frame_open) {
-            fail_data("bytes after the end of the ", "");
+            fail_trailing_bytes();
         } else {
             fail_data("corrupt ", "", zstd.error_name(result));
         }
@@ -396,10 +411,11 @@ Step zstd_step(const unsigned char* in, std::size_t in_size, char* out, std::siz
 // --- the codecs, by format --------------------------------------------------
 
 const Codec kCodecs[] = {
-    {kGzip, "gzip", "libz.so.1", nullptr, false, gzip_load, gzip_begin, gzip_step, gzip_end},
-    {kBzip2, "bzip2", "libbz2.so.1.0", "libbz2.so.1", false, bzip2_load, bzip2_begin, bzip2_step, bzip2_end},
-    {kXz, "xz", "liblzma.so.5", nullptr, true, xz_load, xz_begin, xz_step, xz_end},
-    {kZstd, "zstd", "libzstd.so.1", nullptr, false, zstd_load, zstd_begin, zstd_step, zstd_end},
+    {kGzip, "gzip", "libz.so.1", nullptr, kAtTheEnd, gzip_load, gzip_begin, gzip_step, gzip_end},
+    {kBzip2, "bzip2", "libbz2.so.1.0", "libbz2.so.1", kAtTheEnd, bzip2_load, bzip2_begin, bzip2_step,
+     bzip2_end},
+    {kXz, "xz", "liblzma.so.5", nullptr, kBetweenStreams, xz_load, xz_begin, xz_step, xz_end},
+    {kZstd, "zstd", "libzstd.so.1", nullptr, kNoPadding, zstd_load, zstd_begin, zstd_step, zstd_end},
 };
 
 const Codec& codec_of(Format format)
@@ -511,18 +527,45 @@ bool skip_padding()
     }
 }
 
+// Whether the unread bytes are all zero: the first is, and each is the
+// same as the next (which memcmp compares faster than a loop).
+bool unread_zeros()
+{
+    const unsigned char* const at = input + input_start;
+    return unread() == 0 || (at[0] == 0 && std::memcmp(at, at + 1, unread() - 1) == 0);
+}
+
+// Reads the rest of the file, which must be zero bytes alone, the padding
+// of a tape's or a block device's last block: the text ends there, and
+// anything else is an error. The padding goes through the fixed buffer,
+// however long it is.
+int skip_final_padding()
+{
+    for (;;) {
+        if (!unread_zeros()) return fail_trailing_bytes();
+        input_start = input_end;
+        if (file_ended) {
+            text_ended = true;
+            return 0;
+        }
+        if (!read_more()) return -1;
+    }
+}
+
 // After a stream: the end of the text, or the next stream, which must start
 // with the same magic number, as the codecs' own tools read them.
 int next_stream()
 {
-    if (codec->padded && !skip_padding()) return -1;
+    if (codec->padding == kBetweenStreams && !skip_padding()) return -1;
     if (!have_unread(kMagicBytes)) return -1;
     if (unread() == 0) {
         text_ended = true;
         return 0;
     }
+    // No magic number starts with a zero byte.
+    if (codec->padding == kAtTheEnd && input[input_start] == 0) return skip_final_padding();
     if (format_of(input + input_start, unread()) != codec->format) {
-        return fail_data("bytes after the end of the ", "");
+        return fail_trailing_bytes();
     }
     if (!codec->begin()) return -1;
     stream_ended = false;

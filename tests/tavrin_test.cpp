@@ -303,6 +303,10 @@ struct CodecCase {
 const std::map<std::string, std::string> kLibraries = {
     {"gzip", "libz.so.1"}, {"bzip2", "libbz2.so.1.0"}, {"xz", "liblzma.so.5"}, {"zstd", "libzstd.so.1"}};
 
+// Zero bytes that pad a file, as on a tape: more than the reader's 64 KiB
+// buffer holds, and in fours, as xz's padding between streams is.
+const std::string kZeroPadding(3 * 65536 + 4, '\0');
+
 // A zstd skippable frame, as pzstd writes one first: its magic number,
 // whose first byte is any of 0x50 to 0x5f, the size of its content and
 // the content.
@@ -411,6 +415,15 @@ TEST_F(Tavrin, CompressedRecordings)
         {"a skippable frame alone", [](const Packer&) { return skippable_frame(0x5f); }, 0, "", Ranges{}, {"zstd"}},
         {"a skippable frame, then bytes of another kind", [](const Packer&) { return skippable_frame(0x50) + "5 6\n"; },
          1, "tavrin: s.txt: bytes after the end of the zstd data\n", Ranges{}, {"zstd"}},
+        // Tapes and block devices pad a file's last block with zeros, which
+        // gzip -dc, bzip2 -dc and xz -dc read as the end, and zstd -dc not.
+        {"zero padding after the last stream", [](const Packer& p) { return packed("5 6\n7 8\n", p) + kZeroPadding; },
+         0, "", both, {"gzip", "bzip2", "xz"}},
+        {"zero padding after the last frame", [](const Packer& p) { return packed("5 6\n7 8\n", p) + kZeroPadding; },
+         1, "tavrin: s.txt: bytes after the end of the zstd data\n", both, {"zstd"}},
+        {"zero padding, then other bytes",
+         [](const Packer& p) { return packed("5 6\n7 8\n", p) + kZeroPadding + "5 6\n"; }, 1,
+         "tavrin: s.txt: bytes after the end of the @ data\n", both},
         // A library that loads without the codec's functions is let go
         // again: every such file would keep a link namespace, of which the
         // loader has 16, and then no codec could be loaded.
