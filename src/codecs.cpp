@@ -60,16 +60,26 @@ struct Step {
     Outcome outcome;
 };
 
+// Where a format's files may hold zero bytes that are no stream: xz allows
+// them between its streams, in fours; gzip and bzip2 files written to tapes
+// and block devices come padded to the block's size, which gzip -dc and
+// bzip2 -dc read as the end of the data.
+enum Padding {
+    kNoPadding,
+    kBetweenStreams,
+    kAtTheEnd,
+};
+
 // A codec: its format's name, its library (with the name that some
-// distributions give it instead, if any), whether its streams may be
-// separated by padding, and its decoder. begin starts a stream; step
-// decodes from in to out, finishing once the file has ended.
+// distributions give it instead, if any), where its files may hold
+// padding, and its decoder. begin starts a stream; step decodes from in to
+// out, finishing once the file has ended.
 struct Codec {
     Format format;
     const char* name;
     const char* library;
     const char* library_elsewhere;
-    bool padded;
+    Padding padding;
     bool (*load)(void* handle);
     bool (*begin)();
     Step (*step)(const unsigned char* in, std::size_t in_size, char* out, std::size_t out_size,
@@ -117,6 +127,11 @@ int fail_data(const char* before, const char* after, const char* detail = nullpt
     std::snprintf(reason_text, sizeof reason_text, "%s%s data%s%s%s", before, codec->name, after,
                   detailed ? ": " : "", detailed ? detail : "");
     return fail_with(reason_text);
+}
+
+int fail_trailing_bytes()
+{
+    return fail_data("bytes after the end of the ", "");
 }
 
 std::size_t unread()
@@ -374,10 +389,15 @@ Step zstd_step(const unsigned char* in, std::size_t in_size, char* out, std::siz
     step.consumed = from.pos;
     step.produced = to.pos;
     if (zstd.is_error(result)) {
-        if (zstd.error_code(result) == ZSTD_error_memory_allocation) {
+        const ZSTD_ErrorCode code = zstd.error_code(result);
+        if (code == ZSTD_error_memory_allocation) {
             fail_errno(ENOMEM);
-        } else if (zstd.error_code(result) == ZSTD_error_prefix_unknown && !zstd_frame_open) {
-            fail_data("bytes after the end of the ", "");
+        } else if (code == ZSTD_error_frameParameter_windowTooLarge) {
+            // A valid frame, made with zstd --long=28 or more, that asks for
+            // a window above libzstd's default limit, ZSTD_WINDOWLOG_LIMIT_DEFAULT.
+            fail_data("", " needs more than 128 MiB of memory");
+        } else if (code == ZSTD_error_prefix_unknown && !zstd_frame_open) {
+            fail_trailing_bytes();
         } else {
             fail_data("corrupt ", "", zstd.error_name(result));
         }
@@ -391,10 +411,11 @@ Step zstd_step(const unsigned char* in, std::size_t in_size, char* out, std::siz
 // --- the codecs, by format --------------------------------------------------
 
 const Codec kCodecs[] = {
-    {kGzip, "gzip", "libz.so.1", nullptr, false, gzip_load, gzip_begin, gzip_step, gzip_end},
-    {kBzip2, "bzip2", "libbz2.so.1.0", "libbz2.so.1", false, bzip2_load, bzip2_begin, bzip2_step, bzip2_end},
-    {kXz, "xz", "liblzma.so.5", nullptr, true, xz_load, xz_begin, xz_step, xz_end},
-    {kZstd, "zstd", "libzstd.so.1", nullptr, false, zstd_load, zstd_begin, zstd_step, zstd_end},
+    {kGzip, "gzip", "libz.so.1", nullptr, kAtTheEnd, gzip_load, gzip_begin, gzip_step, gzip_end},
+    {kBzip2, "bzip2", "libbz2.so.1.0", "libbz2.so.1", kAtTheEnd, bzip2_load, bzip2_begin, bzip2_step,
+     bzip2_end},
+    {kXz, "xz", "liblzma.so.5", nullptr, kBetweenStreams, xz_load, xz_begin, xz_step, xz_end},
+    {kZstd, "zstd", "libzstd.so.1", nullptr, kNoPadding, zstd_load, zstd_begin, zstd_step, zstd_end},
 };
 
 const Codec& codec_of(Format format)
@@ -425,17 +446,27 @@ void* opened = nullptr;
 volatile bool loader_ran = false;
 
 // Runs on the loader's stack, and goes back to the caller's when it returns.
+// A library that loads without the codec's functions is closed again: its
+// link namespace would stay taken otherwise, and the loader has 16 in all,
+// so that after 15 such files no codec could be loaded any more. dlclose
+// gives a namespace back once its last library goes (glibc 2.36 frees its
+// C library too, and reuses the namespace), and runs that namespace's
+// finalisers, so it runs on this stack as well.
 void open_codec_library()
 {
     opened = open_apart(opening->library);
     if (opened == nullptr && opening->library_elsewhere != nullptr) {
         opened = open_apart(opening->library_elsewhere);  // its soname on RHEL and Fedora
     }
+    if (opened != nullptr && !opening->load(opened)) {
+        dlclose(opened);
+        opened = nullptr;
+    }
 }
 
-// Opens the codec's library; returns its handle, or nullptr when it is
-// not found or the stacks could not be switched. getcontext returns a
-// second time once the loader has run.
+// Opens the codec's library and finds its functions; returns its handle,
+// or nullptr when it is not found, lacks them or the stacks could not be
+// switched. getcontext returns a second time once the loader has run.
 void* open_on_loader_stack(const Codec& c)
 {
     opening = &c;
@@ -455,14 +486,14 @@ void* open_on_loader_stack(const Codec& c)
     return opened;
 }
 
-// Opens the codec's library, once a run.
+// Opens the codec's library, once a run; one that could not be loaded is
+// looked for again with the next file in its format.
 bool load(const Codec& c)
 {
     static bool loaded[sizeof kCodecs / sizeof kCodecs[0]];
     bool& done = loaded[&c - kCodecs];
     if (done) return true;
-    void* const handle = open_on_loader_stack(c);
-    if (handle == nullptr || !c.load(handle)) {
+    if (open_on_loader_stack(c) == nullptr) {
         std::snprintf(reason_text, sizeof reason_text, "cannot load %s", c.library);
         fail_with(reason_text);
         return false;
@@ -496,18 +527,45 @@ bool skip_padding()
     }
 }
 
+// Whether the unread bytes are all zero: the first is, and each is the
+// same as the next (which memcmp compares faster than a loop).
+bool unread_zeros()
+{
+    const unsigned char* const at = input + input_start;
+    return unread() == 0 || (at[0] == 0 && std::memcmp(at, at + 1, unread() - 1) == 0);
+}
+
+// Reads the rest of the file, which must be zero bytes alone, the padding
+// of a tape's or a block device's last block: the text ends there, and
+// anything else is an error. The padding goes through the fixed buffer,
+// however long it is.
+int skip_final_padding()
+{
+    for (;;) {
+        if (!unread_zeros()) return fail_trailing_bytes();
+        input_start = input_end;
+        if (file_ended) {
+            text_ended = true;
+            return 0;
+        }
+        if (!read_more()) return -1;
+    }
+}
+
 // After a stream: the end of the text, or the next stream, which must start
 // with the same magic number, as the codecs' own tools read them.
 int next_stream()
 {
-    if (codec->padded && !skip_padding()) return -1;
+    if (codec->padding == kBetweenStreams && !skip_padding()) return -1;
     if (!have_unread(kMagicBytes)) return -1;
     if (unread() == 0) {
         text_ended = true;
         return 0;
     }
+    // No magic number starts with a zero byte.
+    if (codec->padding == kAtTheEnd && input[input_start] == 0) return skip_final_padding();
     if (format_of(input + input_start, unread()) != codec->format) {
-        return fail_data("bytes after the end of the ", "");
+        return fail_trailing_bytes();
     }
     if (!codec->begin()) return -1;
     stream_ended = false;
@@ -551,6 +609,10 @@ Format format_of(const unsigned char* head, std::size_t size)
     static const unsigned char kGzipMagic[] = {0x1f, 0x8b};
     static const unsigned char kXzMagic[] = {0xfd, '7', 'z', 'X', 'Z', 0x00};
     static const unsigned char kZstdMagic[] = {0x28, 0xb5, 0x2f, 0xfd};
+    // A skippable frame, such as pzstd writes first: its magic number is
+    // any of 50 2a 4d 18 to 5f 2a 4d 18.
+    static const unsigned char kZstdSkippableMagic[] = {0x2a, 0x4d, 0x18};
+    const unsigned char kZstdSkippableFirst = 0x50, kZstdSkippableLast = 0x5f;
     static const unsigned char kBzip2Block[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
     static const unsigned char kBzip2End[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
     const auto starts = [head, size](const unsigned char* magic, std::size_t length, std::size_t at) {
@@ -559,6 +621,10 @@ Format format_of(const unsigned char* head, std::size_t size)
     if (starts(kGzipMagic, sizeof kGzipMagic, 0)) return kGzip;
     if (starts(kXzMagic, sizeof kXzMagic, 0)) return kXz;
     if (starts(kZstdMagic, sizeof kZstdMagic, 0)) return kZstd;
+    if (starts(kZstdSkippableMagic, sizeof kZstdSkippableMagic, 1) && head[0] >= kZstdSkippableFirst &&
+        head[0] <= kZstdSkippableLast) {
+        return kZstd;
+    }
     const bool bzip2_level = size >= 4 && std::memcmp(head, "BZh", 3) == 0 && head[3] >= '1' && head[3] <= '9';
     if (bzip2_level && (starts(kBzip2Block, sizeof kBzip2Block, 4) || starts(kBzip2End, sizeof kBzip2End, 4))) {
         return kBzip2;

@@ -21,6 +21,7 @@ const std::string kMagics[] = {
     std::string("BZh91AY&SY", 10),
     std::string("\xfd" "7zXZ\0", 6),
     std::string("\x28\xb5\x2f\xfd", 4),
+    std::string("\x50\x2a\x4d\x18", 4),  // a zstd skippable frame, as pzstd starts its files
 };
 
 }  // namespace

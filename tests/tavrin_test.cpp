@@ -347,10 +347,63 @@ struct CodecCase {
     const char* name;
     std::string (*file)(const Packer&);  // the file's bytes, made with the packer
     int status;
-    std::string err;  // "@" stands for the format's name
+    std::string err;  // "@" stands for the format's name, "%" for its library's
     std::optional<Ranges> expected;  // none where a codec may check before or after its text comes out
-    std::string only = "";  // the one format that the case is about, if any
+    std::set<std::string> only = {};  // the formats that the case is about, if not all
+    bool stand_in = false;  // the codec's library is a stand-in that lacks the codec's functions
 };
+
+const std::map<std::string, std::string> kLibraries = {
+    {"gzip", "libz.so.1"}, {"bzip2", "libbz2.so.1.0"}, {"xz", "liblzma.so.5"}, {"zstd", "libzstd.so.1"}};
+
+// Zero bytes that pad a file, as on a tape: more than the reader's 64 KiB
+// buffer holds, and in fours, as xz's padding between streams is.
+const std::string kZeroPadding(3 * 65536 + 4, '\0');
+
+// A zstd skippable frame, as pzstd writes one first: its magic number,
+// whose first byte is any of 0x50 to 0x5f, the size of its content and
+// the content.
+std::string skippable_frame(unsigned char first)
+{
+    return static_cast<char>(first) + std::string("\x2a\x4d\x18\x04\0\0\0" "size", 11);
+}
+
+// More recordings than the loader has link namespaces (16).
+constexpr int kMoreThanNamespaces = 20;
+
+// With the codec's library a stand-in that loads but lacks the codec's
+// functions, the survey reports each of more such recordings (s.txt, again
+// and again) than the loader has link namespaces, and then still reads one
+// in another format. The stand-in is on the survey's library path alone:
+// the survey needs the C library alone in every build, where the
+// framework's libraries might need the real one.
+void survey_with_stand_in(const Packer& packer, const std::string& err, const std::string& name)
+{
+    if (!std::string(TAVRIN_EMULATOR).empty()) {
+        std::cout << "skipped: " << name << ", since the stand-in is built for this processor\n";
+        return;
+    }
+    const std::string library = "stand-in/" + kLibraries.at(packer.format);
+    const Outcome made = run({"sh"}, {"-c", "mkdir -p stand-in && c++ -shared -x c++ /dev/null -o " + library});
+    ASSERT_EQ(made.status, 0) << name << ": " << made.err;
+    const Packer& other = packers()[(&packer - packers().data() + 1) % packers().size()];
+    write_file("other.txt", packed("5 6\n", other));
+    std::vector<std::string> args = {"--no-header"};
+    args.insert(args.end(), kMoreThanNamespaces, "s.txt");
+    args.push_back("other.txt");
+    Command survey = {"env", "LD_LIBRARY_PATH=stand-in"};
+    survey.insert(survey.end(), kSurvey.begin(), kSurvey.end());
+    const Outcome surveyed = run(survey, args);
+    std::string errors, rows;
+    for (int n = 0; n < kMoreThanNamespaces; ++n) {
+        errors += as_survey(err);
+        rows += modelled_row("s.txt", "", 1);
+    }
+    EXPECT_EQ(surveyed.status, 1) << name;
+    EXPECT_EQ(surveyed.err, errors) << name;
+    EXPECT_EQ(surveyed.out, rows + modelled_row("other.txt", "5 6\n")) << name;
+    std::filesystem::remove_all("stand-in");
+}
 
 // CRC-32 as xz checks its headers with.
 std::uint32_t crc32(const std::string& bytes)
@@ -402,17 +455,48 @@ TEST_F(Tavrin, CompressedRecordings)
              return b;
          }, 1, "tavrin: s.txt: corrupt @ data", std::nullopt},
         {"more memory than any recording needs", [](const Packer& p) { return with_huge_dictionary(packed("5 6\n", p)); },
-         1, "tavrin: s.txt: xz data needs more than 1 GiB of memory\n", Ranges{}, "xz"},
+         1, "tavrin: s.txt: xz data needs more than 1 GiB of memory\n", Ranges{}, {"xz"}},
+        // A valid frame whose window is above libzstd's limit, 128 MiB.
+        {"a window over the library's limit",
+         [](const Packer&) { return packed("5 6\n", {"zstd", "zstd -q -c --zstd=wlog=28 <"}); }, 1,
+         "tavrin: s.txt: zstd data needs more than 128 MiB of memory\n", Ranges{}, {"zstd"}},
+        // pzstd starts its files with a skippable frame, and such frames may
+        // come between the others.
+        {"skippable frames, one first", [](const Packer& p) {
+             return skippable_frame(0x50) + packed("5 6\n7", p) + skippable_frame(0x5f) + packed(" 8\n", p);
+         }, 0, "", both, {"zstd"}},
+        {"a skippable frame alone", [](const Packer&) { return skippable_frame(0x5f); }, 0, "", Ranges{}, {"zstd"}},
+        {"a skippable frame, then bytes of another kind", [](const Packer&) { return skippable_frame(0x50) + "5 6\n"; },
+         1, "tavrin: s.txt: bytes after the end of the zstd data\n", Ranges{}, {"zstd"}},
+        // Tapes and block devices pad a file's last block with zeros, which
+        // gzip -dc, bzip2 -dc and xz -dc read as the end, and zstd -dc not.
+        {"zero padding after the last stream", [](const Packer& p) { return packed("5 6\n7 8\n", p) + kZeroPadding; },
+         0, "", both, {"gzip", "bzip2", "xz"}},
+        {"zero padding after the last frame", [](const Packer& p) { return packed("5 6\n7 8\n", p) + kZeroPadding; },
+         1, "tavrin: s.txt: bytes after the end of the zstd data\n", both, {"zstd"}},
+        {"zero padding, then other bytes",
+         [](const Packer& p) { return packed("5 6\n7 8\n", p) + kZeroPadding + "5 6\n"; }, 1,
+         "tavrin: s.txt: bytes after the end of the @ data\n", both},
+        // A library that loads without the codec's functions is let go
+        // again: every such file would keep a link namespace, of which the
+        // loader has 16, and then no codec could be loaded.
+        {"its library lacking its functions, file after file", [](const Packer& p) { return packed("5 6\n", p); },
+         1, "tavrin: s.txt: cannot load %\n", Ranges{}, {}, true},
     };
     for (const Packer* packer : formats_for(kTool)) {
         if (packer == nullptr) continue;
         for (const CodecCase& c : cases) {
-            if (!c.only.empty() && c.only != packer->format) continue;
+            if (!c.only.empty() && c.only.count(packer->format) == 0) continue;
             const std::string name = c.name + (", " + packer->format);
             write_file("s.txt", c.file(*packer));
-            const Outcome outcome = run(kTool, {"7", "cfg", "s.txt"});
             std::string err = c.err;
             if (err.find('@') != std::string::npos) err.replace(err.find('@'), 1, packer->format);
+            if (err.find('%') != std::string::npos) err.replace(err.find('%'), 1, kLibraries.at(packer->format));
+            if (c.stand_in) {
+                survey_with_stand_in(*packer, err, name);
+                continue;
+            }
+            const Outcome outcome = run(kTool, {"7", "cfg", "s.txt"});
             EXPECT_EQ(outcome.status, c.status) << name;
             EXPECT_EQ(outcome.err.substr(0, err.size()), err) << name;
             EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), c.err.empty() ? 0 : 1) << name;
@@ -936,6 +1020,12 @@ TEST_F(Tavrin, FailuresAreReportedAndTheRestStillDone)
         {"size limit inside the block, the log cannot be measured", {"7", "cfg", "./s.txt"}, "/dev/null",
          "tavrin: ./" + kLog + ": Input/output error\n" + too_large, samples + samples.substr(0, block / 2), false,
          1, {kAllOpen, block + block / 2}, samples, 0, kRegularLog, false, {"newfstatat:error=EIO:when=2"}},
+        // Signals stay held until the cut-back is done: a SIGTERM that comes
+        // as it begins, at its lseek, ends the run once the log is as it was.
+        // (At the ftruncate it would come too late to tell.)
+        {"size limit inside the block, a signal as the cut-back begins", {"7", "cfg", "./s.txt"}, "/dev/null", "",
+         samples, false, 128 + SIGTERM, {kAllOpen, block + block / 2}, samples, 0, kRegularLog, false,
+         {"lseek:signal=SIGTERM"}},
     };
     const std::string untraced = why_not_traced();
     for (const FailureCase& c : cases) {
@@ -1086,9 +1176,6 @@ struct Injected {
     bool log_close;                     // the failure is the log's close
     std::string err = "";               // what the run must report, where it is known
 };
-
-const std::map<std::string, std::string> kLibraries = {
-    {"gzip", "libz.so.1"}, {"bzip2", "libbz2.so.1.0"}, {"xz", "liblzma.so.5"}, {"zstd", "libzstd.so.1"}};
 
 // One run for each call at each errno; the log's descriptor is the first
 // that an open returns. Names the calls that are not injected. For a
