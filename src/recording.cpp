@@ -115,21 +115,38 @@ bool is_code(int value)
 }
 
 // Counts the codes among the first tokens values into one histogram per
-// channel, without a branch: a value that is no code is counted in the
-// row's padding, which nothing reads.
+// channel. The counters are found first, for all the channels at once,
+// which the compiler does in vector steps; a value that is no code is
+// counted in the row's padding, which nothing reads, so that no branch
+// depends on the values.
 void count_codes(const int* values, int tokens, LineNumber (*histogram)[kCodeRow])
 {
-    for (int chan = 0; chan < tokens; ++chan) {
+    int at[kNChan];
+    for (int chan = 0; chan < kNChan; ++chan) {
         const int value = values[chan];
-        ++histogram[chan][is_code(value) ? value : kNoCode];
+        at[chan] = chan * kCodeRow + (is_code(value) ? value : kNoCode);
     }
+    LineNumber* const counters = histogram[0];
+    for (int chan = 0; chan < tokens; ++chan) ++counters[at[chan]];
 }
 
+// Whether at least kPulseChannels of the first tokens values are 0 or 1;
+// over all the channels, in vector steps.
 bool is_pulse_line(const int* values, int tokens)
 {
     int low = 0;
-    for (int chan = 0; chan < tokens; ++chan) low += static_cast<unsigned>(values[chan]) <= 1;
+    for (int chan = 0; chan < kNChan; ++chan) low += (chan < tokens) & (static_cast<unsigned>(values[chan]) <= 1);
     return low >= kPulseChannels;
+}
+
+// Whether the line holds nothing but digits and spaces up to its last
+// counted token, and no NUL after it: the kernel may have seen to the
+// first part (plain_bytes).
+bool plain_line(const char* line, const char* end, int reached, int plain_bytes)
+{
+    const char* const rest = line + plain_bytes;
+    if (plain_bytes == 0) return digits_and_spaces(line, end);
+    return rest >= end || (reached == kNChan && std::memchr(rest, '\0', end - rest) == nullptr);
 }
 
 // Tallies a scanned line, whose first reached values the kernel left in
@@ -137,7 +154,8 @@ bool is_pulse_line(const int* values, int tokens)
 void tally_line(const char* line, const char* end, int reached, CodeTally& codes)
 {
     ++codes.lines_reaching[reached];
-    const int tokens = digits_and_spaces(line, end) ? reached : counted_tokens(line, end);
+    const bool plain = plain_line(line, end, reached, codes.line.plain_bytes);
+    const int tokens = plain ? reached : counted_tokens(line, end);
     if (tokens == kMalformed) {
         ++codes.malformed;
         return;
@@ -145,8 +163,7 @@ void tally_line(const char* line, const char* end, int reached, CodeTally& codes
     if (tokens == 0) return;  // blank
     if (tokens < kNChan) ++codes.short_lines;
     const int* const values = codes.line.values;
-    // Most lines reach every channel: a loop of a known length unrolls.
-    count_codes(values, tokens == kNChan ? kNChan : tokens, codes.histogram);
+    count_codes(values, tokens, codes.histogram);
     if (!is_pulse_line(values, tokens)) return;
     ++codes.pulses;
     count_codes(values, tokens, codes.pulse_histogram);

@@ -32,6 +32,10 @@ struct CodeBits {
 struct SurveyLine {
     CodeBits bits;
     int values[kTokens];  // by channel, as many as the fold returned
+    // How many bytes from the line's start the kernel found to be digits
+    // and spaces only, the counted tokens among them; 0 when it did not
+    // look, and the reader looks itself.
+    int plain_bytes;
 };
 
 // Converts the tokens of a line of length bytes, which its newline follows,

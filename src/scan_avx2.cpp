@@ -179,12 +179,14 @@ int avx2_fold_line(const char* line, const char* end, int* minimum, int* maximum
     __m256i previous = _mm256_set1_epi8(kSpaceDigit);  // the line start acts as a space
     unsigned odd = 0;
     int count = 0;
+    int at = 0;
     // The chunks up to the one that holds the last channel's number, which
     // ends there whatever follows it.
-    for (int at = 0; at < length && count < kTokens; at += kChunkBytes) {
+    for (; at < length && count < kTokens; at += kChunkBytes) {
         count = convert_chunk(line + at, length - at, previous, values, count, odd);
     }
     if (odd != 0) return fold_line_by_window<Avx2>(line, end, minimum, maximum, survey);
+    if (survey != nullptr) survey->plain_bytes = at < length ? at : length;
     if (count < kTokens) {
         // The fold loads whole groups of eight and masks off the lanes past
         // count: they are written here, so that none is read unwritten.

@@ -170,6 +170,7 @@ int avx512_fold_line(const char* line, const char* end, int* minimum, int* maxim
     int values[kMaxValues];
     const int count = line_values(line, end, values);
     fold(values, count, minimum, maximum, survey);
+    if (survey != nullptr) survey->plain_bytes = 0;  // the reader looks itself
     return count;
 }
 

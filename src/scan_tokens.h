@@ -160,6 +160,7 @@ inline int fold_values(const int* values, int count, int* minimum, int* maximum,
     if (survey != nullptr) {
         fold_code_bits(values, count, survey->bits);
         std::memcpy(survey->values, values, count * sizeof *values);
+        survey->plain_bytes = 0;
     }
     return count;
 }

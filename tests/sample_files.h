@@ -23,13 +23,14 @@ public:
     // One line, without its newline.
     std::string line()
     {
-        switch (pick(8)) {
+        switch (pick(9)) {
         case 0:
         case 1:
         case 2: return plain_line(false);
         case 3: return plain_line(true);
         case 4:
         case 5: return window_line();
+        case 6: return pulse_line();
         default: return noisy_line();
         }
     }
@@ -116,6 +117,19 @@ private:
         text += pick(4) ? plain_number() : awkward_token();
         for (std::size_t end = 100 + pick(60); text.size() < end;) {
             text += ' ' + (pick(12) ? plain_number() : awkward_token());
+        }
+        return text;
+    }
+
+    // A line on which most values are 0 or 1, about as many as make a
+    // pulse line (16 of 32), and now and then an awkward token.
+    std::string pulse_line()
+    {
+        std::string text;
+        const int tokens = 12 + pick(21);
+        for (int t = 0; t < tokens; ++t) {
+            if (t > 0) text += ' ';
+            text += pick(10) < 6 ? std::to_string(pick(2)) : pick(20) ? plain_number() : awkward_token();
         }
         return text;
     }
