@@ -143,7 +143,7 @@ void class_rows(Text& text, const Counts& counts)
              "<th class=\"n\">chips</th></tr></thead><tbody>");
     for (int c = 0; c < faults::kOk; ++c) {
         const faults::Class fault = static_cast<faults::Class>(c);
-        text.format("<tr><td><span class=\"sw k%d\"></span>%s</td><td>", c, kClassMeaning[c]);
+        text.format("<tr><td><span class=\"sw k%d\">&nbsp;</span>%s</td><td>", c, kClassMeaning[c]);
         tag(text, faults::verdict_of(fault));
         text.format("</td><td class=\"n\">%zu channels</td><td class=\"n\">%zu</td></tr>", counts.class_channels[c],
                     counts.class_chips[c]);
@@ -152,7 +152,7 @@ void class_rows(Text& text, const Counts& counts)
                                                      "cut: its last line had no newline",
                                                      "malformed: lines that are no samples"};
     for (int f = 0; f < faults::kFindings; ++f) {
-        text.format("<tr><td><span class=\"sw\"></span>recording %s</td><td>", meanings[f]);
+        text.format("<tr><td><span class=\"sw\">&nbsp;</span>recording %s</td><td>", meanings[f]);
         tag(text, faults::kFindingVerdict);
         text.format("</td><td class=\"n\">%zu recordings</td><td class=\"n\">%zu</td></tr>",
                     counts.finding_recordings[f], counts.finding_chips[f]);
@@ -199,7 +199,7 @@ void legend(Text& text)
 {
     text.add("<div class=\"legend\">");
     for (int c = 0; c < faults::kClasses; ++c) {
-        text.format("<span><span class=\"sw k%d\"></span>%s</span>", c, faults::class_name(static_cast<faults::Class>(c)));
+        text.format("<span><span class=\"sw k%d\">&nbsp;</span>%s</span>", c, faults::class_name(static_cast<faults::Class>(c)));
     }
     text.add("</div>\n");
 }
@@ -400,7 +400,7 @@ void list_row(Text& text, const Campaign& campaign, std::uint32_t chip, const Li
     const faults::Set set = channels_of(campaign, row.recording)[first_channel(row.channels)].faults;
     text.add("<td class=\"n\">");
     channel_list(text, row.channels);
-    text.format("</td><td><span class=\"sw k%d\"></span>", faults::first_class(set));
+    text.format("</td><td><span class=\"sw k%d\">&nbsp;</span>", faults::first_class(set));
     faults::Set rest = set;
     faults::Class fault;
     int bit;

@@ -120,7 +120,8 @@ int read_inputs(const char* const* paths, int count, report::Campaign& campaign,
         bool later = false;
         status |= read_input({paths[i], static_cast<std::uint32_t>(i), true}, false, campaign, later, codes_given);
     }
-    status |= report::check_channel_rows(campaign, paths);
+    // A file refused part-way leaves its last recording short of rows.
+    if (status == 0) status = report::check_channel_rows(campaign, paths);
     report::order_codes(campaign);
     return status;
 }
@@ -128,7 +129,8 @@ int read_inputs(const char* const* paths, int count, report::Campaign& campaign,
 // --- writing --------------------------------------------------------------------
 
 // Writes the outputs, each whole or not at all: both temporary files are
-// written before either is put in place. Returns 0, or 1 after reporting.
+// written before either is put in place, and once one fails to go in
+// place, the next is not put there either. Returns 0, or 1 after reporting.
 int write_outputs(report::Output* outputs, int count)
 {
     for (int i = 0; i < count; ++i) {
@@ -136,9 +138,12 @@ int write_outputs(report::Output* outputs, int count)
         for (int j = 0; j < i; ++j) report::discard(outputs[j]);
         return 1;
     }
-    int status = 0;
-    for (int i = 0; i < count; ++i) status |= report::commit(outputs[i]);
-    return status;
+    for (int i = 0; i < count; ++i) {
+        if (report::commit(outputs[i]) == 0) continue;
+        for (int j = i + 1; j < count; ++j) report::discard(outputs[j]);
+        return 1;
+    }
+    return 0;
 }
 
 int report_campaign(const Options& options, const regex_t& naming, const char* const* paths, int count)
