@@ -46,7 +46,7 @@ const char kStyle[] =
     "svg .nm{fill:#1f2328}"
     "svg .fd{fill:#9a3412;font-style:italic}"
     "svg .sm{font-size:9px}"
-    ".grid{stroke:#e3e7ec;stroke-width:1;fill:none}"
+    ".grid{stroke:#e6e9ed;stroke-width:1;fill:none}"
     ".wh{stroke:#5b6770;fill:none}"
     ".bx{fill:#a9cce3;stroke:#3c6e91}"
     ".md{stroke:#123b5a;stroke-width:2}"
