@@ -181,7 +181,6 @@ bool refuse(Reason& reason, rows::Kind kind, int column, const Field& field, con
 }
 
 const char kCount[] = "a count";
-const char kInteger[] = "an integer";
 const char kIntegerOrNan[] = "an integer or nan";
 const char kDecimal[] = "a number or nan";
 const char kFlag[] = "0 or 1";
@@ -374,7 +373,7 @@ LineReader::~LineReader()
 bool LineReader::fill()
 {
     held_ -= start_;
-    std::memmove(buffer_, buffer_ + start_, held_);
+    if (held_ > 0) std::memmove(buffer_, buffer_ + start_, held_);
     start_ = 0;
     if (capacity_ < held_ + kBlockBytes) {
         char* const grown = static_cast<char*>(std::realloc(buffer_, held_ + kBlockBytes));
@@ -396,7 +395,9 @@ LineReader::Status LineReader::next(const char*& line, std::size_t& length)
     for (std::size_t searched = 0;;) {
         const char* const begin = buffer_ + start_;
         const std::size_t available = held_ - start_;
-        const char* const newline = static_cast<const char*>(std::memchr(begin + searched, '\n', available - searched));
+        const char* const newline =
+            available > searched ? static_cast<const char*>(std::memchr(begin + searched, '\n', available - searched))
+                                 : nullptr;
         if (newline != nullptr) {
             line = begin;
             length = newline - begin;

@@ -268,5 +268,7 @@ int main(int argc, char** argv)
     if (refused != 0) return refused;
     static const char* const kStandardInput[] = {kStandardStream};
     const bool named = optind < argc;
-    return report_campaign(options, naming, named ? argv + optind : kStandardInput, named ? argc - optind : 1);
+    const int status = report_campaign(options, naming, named ? argv + optind : kStandardInput, named ? argc - optind : 1);
+    regfree(&naming);
+    return status;
 }
