@@ -92,6 +92,44 @@ Verdict verdict_of(Class fault);
 // "good", "re-test", "scrap"
 const char* verdict_name(Verdict verdict);
 
+// A channel's faults as one set: the bits stuck at 1, the bits stuck at 0,
+// or one class without a bit; ok is the empty set, kNoFault. A channel has either one
+// class without a bit or stuck bits, never both.
+typedef std::uint32_t Set;
+const Set kNoFault = 0;
+
+Set set_of(Class fault, int bit);
+bool has(Set set, Class fault);
+// The stuck bits of the class (kStuck1 or kStuck0), bit n as 1 << n.
+unsigned stuck_bits(Set set, Class fault);
+
+// Reads a faults column of channel rows: comma-separated names, exactly one
+// of "ok", "no-data", "dead", "never-low", or one or more stuck names; false
+// for anything else.
+bool parse_set(const char* text, std::size_t length, Set& set);
+
+// Whether the set is one a channel can have: stuck bits, or one class
+// without a bit, or none.
+bool is_valid(Set set);
+
+// The worst verdict of the set's names.
+Verdict verdict_of(Set set);
+// The class that stands for the set where one must: the first of its
+// classes in the order of Class.
+Class first_class(Set set);
+// Takes the set's name of the lowest bit (stuck at 1 before stuck at 0),
+// or its class without a bit, out of set; false when set is ok.
+bool take_name(Set& set, Class& fault, int& bit);
+
+// What a recording itself may show, apart from its channels: it could not
+// be read to its end, its last line was cut, or lines of it were malformed.
+// Each asks for the chip to be tested again.
+enum Finding { kUnreadable, kCut, kMalformed };
+const int kFindings = kMalformed + 1;
+const Verdict kFindingVerdict = kRetest;
+// "unreadable", "cut", "malformed"
+const char* finding_name(Finding finding);
+
 }  // namespace faults
 
 #endif

@@ -113,11 +113,16 @@ inline std::vector<Tool> tools_under_test()
     return tools;
 }
 
-// tavrin-survey, built beside the tool, run as the tool is.
-inline Command survey_beside(Command tool)
+// A program built beside the tool, run as the tool is.
+inline Command program_beside(Command tool, const char* program)
 {
-    tool.back() = (std::filesystem::path(tool.back()).parent_path() / "tavrin-survey").string();
+    tool.back() = (std::filesystem::path(tool.back()).parent_path() / program).string();
     return tool;
+}
+
+inline Command survey_beside(const Command& tool)
+{
+    return program_beside(tool, "tavrin-survey");
 }
 
 // A run started and not yet finished: its command line, and where its

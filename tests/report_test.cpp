@@ -1,0 +1,494 @@
+// tavrin-report: its verdicts, summary line and page through processes, on
+// campaigns of rows written here; its statistics and the fault sets that it
+// shares with the survey, in-process, by the million.
+#include "faults.h"
+#include "report_stats.h"
+#include "rows.h"
+#include "runner.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <regex>
+
+namespace {
+
+const Command kReport = program_beside(tools_under_test().front().command, "tavrin-report");
+
+// --- campaigns of rows ------------------------------------------------------------
+
+// A recording's name in the station's naming.
+std::string station(const std::string& chip, const std::string& config, const std::string& time = "091954")
+{
+    return time + "_sta2_sampa" + chip + "_quirn00_link02_" + config + "_adc.txt";
+}
+
+std::string header(rows::Kind kind)
+{
+    return rows::kHeaders[kind];
+}
+
+// A recording's 32 channel rows: the given channels' faults, the others ok,
+// each channel's pedestal 50 + channel and noise 2, or as given.
+std::string channel_rows(const std::string& name, const std::map<int, std::string>& faults = {},
+                         const std::map<int, std::string>& pedestals = {})
+{
+    std::string rows;
+    for (int chan = 0; chan < 32; ++chan) {
+        const std::string mean = pedestals.count(chan) ? pedestals.at(chan) : std::to_string(50 + chan) + ".000";
+        rows += name + "\t" + std::to_string(chan) + "\t400\t9\t40\t90\t" + mean + "\t2.000\t0000000000\t" +
+                "1110000000\t" + (faults.count(chan) ? faults.at(chan) : "ok") + "\n";
+    }
+    return rows;
+}
+
+// A recording row: status, unfinished, malformed lines and the faults column.
+std::string recording_row(const std::string& name, int status, int unfinished, int malformed,
+                          const std::string& faults = "")
+{
+    std::string numbers, bits, decimals;
+    for (int chan = 0; chan < 32; ++chan) {
+        const std::string comma = chan ? "," : "";
+        numbers += comma + "7";
+        bits += comma + "0000000000";
+        decimals += comma + "7.000";
+    }
+    return name + "\t" + std::to_string(status) + "\t400\t" + std::to_string(unfinished) + "\t\t\t" + numbers + "\t" +
+           numbers + "\t" + numbers + "\t" + bits + "\t" + bits + "\t" + std::to_string(malformed) + "\t0\t8\t" +
+           decimals + "\t" + decimals + "\t" + faults + "\n";
+}
+
+std::string channels_file(const std::string& rows)
+{
+    return header(rows::kChannels) + rows;
+}
+
+std::string recordings_file(const std::string& rows)
+{
+    return header(rows::kRecordings) + rows;
+}
+
+// Runs the report on the files with the arguments, the page going to
+// page.html and the verdicts to v.tsv.
+Outcome report(const std::map<std::string, std::string>& files, const std::vector<std::string>& args,
+               const Child& child = {})
+{
+    for (const auto& [name, content] : files) {
+        std::filesystem::create_directories(std::filesystem::path(name).parent_path().empty()
+                                                ? "."
+                                                : std::filesystem::path(name).parent_path());
+        write_file(name, content);
+    }
+    std::vector<std::string> all = {"-o", "page.html", "--verdicts=v.tsv"};
+    all.insert(all.end(), args.begin(), args.end());
+    return finish(start(kReport, all, "out", child));
+}
+
+std::string summary(int recordings, int chips, int scrap, int retest, int good)
+{
+    return std::to_string(recordings) + " recordings, " + std::to_string(chips) + " chips: " + std::to_string(scrap) +
+           " to scrap, " + std::to_string(retest) + " to re-test, " + std::to_string(good) + " good\n";
+}
+
+const std::string kVerdictsHeader = "chip\tverdict\treasons\n";
+
+class Report : public ScratchDir {};
+
+struct VerdictCase {
+    const char* name;
+    std::map<std::string, std::string> files;
+    std::vector<std::string> args;
+    std::string summary;
+    std::string verdicts;  // the rows after the header
+    Child child = {};
+};
+
+// Every way to a verdict, the recordings that count and the chips that
+// names make, in the summary line and the verdicts file.
+TEST_F(Report, VerdictsFollowTheRows)
+{
+    const std::string a = "20mV_delay-all", b = "30mV_delay_x";
+    const std::string good_b = channel_rows(station("7", b));
+    const std::string stuck = channel_rows(station("7", a), {{12, "stuck1:1,stuck1:2"}, {3, "stuck0:9"}});
+    const std::string early_stuck = channel_rows(station("7", a, "081000"), {{4, "dead"}});
+    const std::string later_good = channel_rows(station("7", a, "101000"));
+    write_file("inputs", "");
+    const std::vector<VerdictCase> cases = {
+        {"good in both configurations, the configuration's underscores kept",
+         {{"c.tsv", channels_file(channel_rows(station("7", a)) + good_b)}}, {"c.tsv"}, summary(2, 1, 0, 0, 1),
+         "7\tgood\t\n"},
+        {"stuck bits and a channel's bits in order", {{"c.tsv", channels_file(stuck + good_b)}}, {"c.tsv"},
+         summary(2, 1, 1, 0, 0), "7\tscrap\t" + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n"},
+        {"dead", {{"c.tsv", channels_file(channel_rows(station("7", a), {{0, "dead"}}))}}, {"c.tsv"},
+         summary(1, 1, 1, 0, 0), "7\tscrap\t" + a + ":0:dead\n"},
+        {"never-low and no data", {{"c.tsv", channels_file(channel_rows(station("7", a), {{5, "never-low"}, {31, "no-data"}}))}},
+         {"c.tsv"}, summary(1, 1, 0, 1, 0), "7\tre-test\t" + a + ":5:never-low," + a + ":31:no-data\n"},
+        {"unreadable, cut, malformed, from recording rows alone",
+         {{"r.tsv", recordings_file(recording_row(station("1", a), 1, 0, 0, "0:no-data") +
+                                    recording_row(station("2", a), 0, 1, 0) + recording_row(station("3", a), 0, 0, 2))}},
+         {"r.tsv"}, summary(3, 3, 0, 3, 0),
+         "1\tre-test\t" + a + ":unreadable," + a + ":0:no-data\n2\tre-test\t" + a + ":cut\n3\tre-test\t" + a +
+             ":malformed\n"},
+        {"a scrap outweighs a re-test; recording and channel rows of one recording",
+         {{"c.tsv", channels_file(stuck)}, {"r.tsv", recordings_file(recording_row(station("7", a), 0, 1, 0, "12:stuck1:1"))}},
+         {"r.tsv", "c.tsv"}, summary(1, 1, 1, 0, 0),
+         "7\tscrap\t" + a + ":cut," + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n"},
+        {"the latest by name decides, the earlier counts as a recording",
+         {{"c.tsv", channels_file(later_good + early_stuck)}}, {"c.tsv"}, summary(2, 1, 0, 0, 1), "7\tgood\t\n"},
+        {"the latest by name decides, whatever the order of the files",
+         {{"c.tsv", channels_file(early_stuck)}, {"d.tsv", channels_file(channel_rows(station("7", a, "071000")))}},
+         {"c.tsv", "d.tsv"}, summary(2, 1, 1, 0, 0), "7\tscrap\t" + a + ":4:dead\n"},
+        {"a configuration missing is said, not judged",
+         {{"c.tsv", channels_file(channel_rows(station("7", a)) + good_b + channel_rows(station("8", a)))}}, {"c.tsv"},
+         summary(3, 2, 0, 0, 2), "7\tgood\t\n8\tgood\t" + b + ":missing\n"},
+        {"a recording given twice counts once; headers repeated inside a file",
+         {{"c.tsv", channels_file(stuck) + header(rows::kChannels) + stuck}, {"d.tsv", channels_file(stuck)}},
+         {"c.tsv", "d.tsv", "c.tsv"}, summary(1, 1, 1, 0, 0),
+         "7\tscrap\t" + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n"},
+        {"directories and a compression suffix aside; chips by number",
+         {{"c.tsv", channels_file(channel_rows("run/x_1/" + station("171471", a) + ".gz") +
+                                  channel_rows("/t\\\\/" + station("99", a)))}},
+         {"c.tsv"}, summary(2, 2, 0, 0, 2), "99\tgood\t\n171471\tgood\t\n"},
+        {"a name out of the naming is a chip of its own, escaped",
+         {{"c.tsv", channels_file(channel_rows("d/odd\\tname.txt", {{3, "dead"}}) + channel_rows(station("7", a)))}},
+         {"c.tsv"}, summary(2, 2, 1, 0, 1), "7\tgood\t\nd/odd\\tname.txt\tscrap\t-:3:dead\n"},
+        {"names by a pattern", {{"c.tsv", channels_file(channel_rows("x/chip42-cold.txt", {{1, "never-low"}}))}},
+         {"--names=^chip([0-9]+)-(.*)\\.txt$", "c.tsv"}, summary(1, 1, 0, 1, 0), "42\tre-test\tcold:1:never-low\n"},
+        {"standard input", {{"c.tsv", channels_file(stuck)}}, {}, summary(1, 1, 1, 0, 0),
+         "7\tscrap\t" + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n",
+         {kAllOpen, RLIM_INFINITY, false, RLIM_INFINITY, "c.tsv"}},
+        {"code rows alone make no recording",
+         {{"k.tsv", header(rows::kCodes) + station("9", a) + "\t0\t5\t3\n"}, {"c.tsv", channels_file(good_b)}},
+         {"k.tsv", "c.tsv"}, summary(1, 1, 0, 0, 1), "7\tgood\t\n"},
+    };
+    for (const VerdictCase& c : cases) {
+        const Outcome outcome = report(c.files, c.args, c.child);
+        EXPECT_EQ(outcome.status, 0) << c.name;
+        EXPECT_EQ(outcome.err, c.summary) << c.name;
+        EXPECT_EQ(slurp("v.tsv"), kVerdictsHeader + c.verdicts) << c.name;
+        for (const auto& entry : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(entry);
+    }
+}
+
+struct BadCase {
+    const char* name;
+    std::string content;  // of f.tsv
+    std::string err;      // after "tavrin-report: "
+};
+
+// Input that is not the survey's rows is refused with its place and
+// reason, status 1, and nothing is written: the page and verdicts that
+// were there stay, and no temporary file is left.
+TEST_F(Report, BadInputWritesNothing)
+{
+    const std::string name = station("7", "cfg");
+    const std::string rows = channel_rows(name);
+    const std::string row2 = rows.substr(0, rows.find('\n') + 1);
+    const auto with_column = [&row2, &rows](int column, const std::string& value) {
+        std::vector<std::string> fields;
+        std::istringstream in(row2.substr(0, row2.size() - 1));
+        for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
+        fields[column] = value;
+        std::string row;
+        for (const std::string& field : fields) row += (row.empty() ? "" : "\t") + field;
+        return channels_file(row + "\n" + rows.substr(row2.size()));
+    };
+    const std::vector<BadCase> cases = {
+        {"an empty file", "", "f.tsv:1: empty, where the survey's header was expected\n"},
+        {"rows without a header", rows,
+         "f.tsv:1: rows without the survey's header: keep its header line (leave out --no-header)\n"},
+        {"other rows", "Ch   Min   Max\n 0     0    67\n",
+         "f.tsv:1: not the survey's rows: the first line is none of its headers\n"},
+        {"a header of another kind inside", channels_file(rows) + header(rows::kCodes),
+         "f.tsv:34: a header of codes rows among channels rows\n"},
+        {"a row of too few columns", channels_file(row2.substr(0, row2.rfind('\t')) + "\n"),
+         "f.tsv:2: 10 columns, where channels rows have 11\n"},
+        {"a row cut short at the end", channels_file(rows.substr(0, rows.size() - 4)),
+         "f.tsv:33: a row cut short: no newline at its end\n"},
+        {"a bad number", with_column(6, "5x.1"), "f.tsv:2: mean: '5x.1' is not a number or nan\n"},
+        {"a number without decimals after its point", with_column(7, "2."), "f.tsv:2: rms: '2.' is not a number or nan\n"},
+        {"a channel out of range", with_column(1, "32"), "f.tsv:2: channel: '32' is not a channel from 0 to 31\n"},
+        {"a fault name", with_column(10, "stuck1:10"),
+         "f.tsv:2: faults: 'stuck1:10' is not ok, no-data, dead, never-low or stuck names\n"},
+        {"a fault beside ok", with_column(10, "ok,dead"),
+         "f.tsv:2: faults: 'ok,dead' is not ok, no-data, dead, never-low or stuck names\n"},
+        {"a bad escape", with_column(0, "a\\x"), "f.tsv:2: file: 'a\\x' is not a name with \\\\, \\t and \\n its only escapes\n"},
+        {"bits", with_column(8, "001"), "f.tsv:2: always1: '001' is not ten binary digits or -\n"},
+        {"channel rows stopping short", channels_file(rows.substr(0, rows.find('\n', row2.size()) + 1)),
+         "f.tsv:3: " + name + ": rows for 2 of its 32 channels, and no recording row\n"},
+        {"a recording row's mean of 31 items",
+         recordings_file(std::regex_replace(recording_row(name, 0, 0, 0), std::regex("\t7\\.000,"), "\t", std::regex_constants::format_first_only)),
+         "f.tsv:2: mean: '7.000,7.000,7.000,7.000,7.000,7.000,7.00...' is not 32 numbers or nan\n"},
+        {"a recording row's fault items", recordings_file(recording_row(name, 0, 0, 0, "3:dead,3:stuck1:2")),
+         "f.tsv:2: faults: '3:dead,3:stuck1:2' is not channel:name items\n"},
+        {"a code out of range", header(rows::kCodes) + name + "\t3\t1024\t5\n",
+         "f.tsv:2: code: '1024' is not a code from 0 to 1023\n"},
+        {"a count of none", header(rows::kCodes) + name + "\t3\t10\t0\n", "f.tsv:2: count: '0' is not a count above 0\n"},
+    };
+    for (const BadCase& c : cases) {
+        write_file("page.html", "old page");
+        write_file("v.tsv", "old verdicts");
+        const Outcome outcome = report({{"good.tsv", channels_file(channel_rows(station("8", "cfg")))}, {"f.tsv", c.content}},
+                                       {"good.tsv", "f.tsv"});
+        EXPECT_EQ(outcome.status, 1) << c.name;
+        EXPECT_EQ(outcome.err, "tavrin-report: " + c.err) << c.name;
+        EXPECT_EQ(slurp("page.html"), "old page") << c.name;
+        EXPECT_EQ(slurp("v.tsv"), "old verdicts") << c.name;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 6) << c.name << ": a file left behind";
+    }
+}
+
+struct UsageCase {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+};
+
+TEST_F(Report, CommandLine)
+{
+    write_file("c.tsv", channels_file(channel_rows(station("7", "cfg"))));
+    const std::string more = "Try 'tavrin-report --help' for more information.\n";
+    const std::vector<UsageCase> cases = {
+        {{"--bogus"}, 2, "tavrin-report: unrecognized option '--bogus'\n" + more},
+        {{"c.tsv", "-o"}, 2, "tavrin-report: option requires an argument -- 'o'\n" + more},
+        {{"--names=(a", "c.tsv"}, 2, "tavrin-report: --names: Unmatched ( or \\(\n" + more},
+        {{"--names=^(.*)$", "c.tsv"}, 2,
+         "tavrin-report: --names: the pattern needs two groups, the chip's and the configuration's\n" + more},
+        {{"--verdicts=-", "c.tsv"}, 2,
+         "tavrin-report: the page and the verdicts cannot both go to standard output\n" + more},
+        {{"none.tsv", "c.tsv"}, 1, "tavrin-report: none.tsv: No such file or directory\n"},
+        {{"-o", "nodir/page.html", "c.tsv"}, 1,
+         "tavrin-report: nodir/page.html: No such file or directory\n" + summary(1, 1, 0, 0, 1)},
+        {{"-o", "/dev/full", "c.tsv"}, 1, "tavrin-report: /dev/full: No space left on device\n" + summary(1, 1, 0, 0, 1)},
+        {{"-o", "page.html", "--verdicts=-", "c.tsv"}, 0, summary(1, 1, 0, 0, 1)},
+    };
+    for (const UsageCase& c : cases) {
+        const Outcome outcome = run(kReport, c.args);
+        EXPECT_EQ(outcome.status, c.status) << c.args[0];
+        EXPECT_EQ(outcome.err, c.err) << c.args[0];
+    }
+    EXPECT_EQ(slurp("out"), kVerdictsHeader + "7\tgood\t\n");
+}
+
+// The page and the verdicts file go through a temporary file beside them
+// that a failure or a signal removes: the old page stays whole.
+TEST_F(Report, OutputsAreReplacedWholeOrNotAtAll)
+{
+    if (TAVRIN_SANITIZED || !std::string(TAVRIN_EMULATOR).empty()) GTEST_SKIP() << "strace cannot trace here";
+    if (run({"sh"}, {"-c", "strace -qq -o /dev/null true"}).status != 0) GTEST_SKIP() << "strace cannot trace here";
+    write_file("c.tsv", channels_file(channel_rows(station("7", "cfg"), {{3, "dead"}})));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"write:error=ENOSPC:when=1", "No space left on device"},
+        {"fsync:error=EIO", "Input/output error"},
+        {"rename:error=EXDEV:when=1", "Invalid cross-device link"},
+        {"rename:error=EIO:when=2", "Input/output error"},
+    };
+    for (const auto& [failure, reason] : cases) {
+        write_file("page.html", "old page");
+        write_file("v.tsv", "old verdicts");
+        chmod("page.html", 0640);
+        Command traced = {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=" + failure};
+        traced.insert(traced.end(), kReport.begin(), kReport.end());
+        const Outcome outcome = run(traced, {"-o", "page.html", "--verdicts=v.tsv", "c.tsv"});
+        EXPECT_EQ(outcome.status, 1) << failure;
+        const bool second = failure.find("when=2") != std::string::npos;
+        EXPECT_EQ(outcome.err, "tavrin-report: " + std::string(second ? "v.tsv" : "page.html") + ": " + reason + "\n" +
+                                   summary(1, 1, 1, 0, 0)) << failure;
+        // Only a failure of the second rename leaves the new page in place.
+        EXPECT_EQ(slurp("page.html").substr(0, 9), second ? "<!DOCTYPE" : "old page") << failure;
+        EXPECT_EQ(slurp("v.tsv"), "old verdicts") << failure;
+        struct stat status;
+        EXPECT_EQ(stat("page.html", &status) == 0 ? status.st_mode & 0777 : 0, 0640u) << failure;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 5) << failure << ": a file left behind";
+    }
+    // A signal while the page is being flushed removes its temporary file.
+    write_file("page.html", "old page");
+    Command slowed = {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=fsync:delay_enter=3000000"};
+    slowed.insert(slowed.end(), kReport.begin(), kReport.end());
+    const pid_t pid = start(slowed, {"-o", "page.html", "c.tsv"});
+    const auto temporary = [] {
+        for (const auto& entry : std::filesystem::directory_iterator(".")) {
+            if (entry.path().filename().string().rfind(".page.html.", 0) == 0) return true;
+        }
+        return false;
+    };
+    for (int tries = 0; tries < 500 && !temporary(); ++tries) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(temporary());
+    // The run itself, strace's child.
+    const pid_t traced = std::atoi(slurp("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children").c_str());
+    ASSERT_GT(traced, 0);
+    kill(traced, SIGTERM);
+    finish(pid);
+    EXPECT_FALSE(temporary());
+    EXPECT_EQ(slurp("page.html"), "old page");
+}
+
+// --- the page -------------------------------------------------------------------
+
+// Whether a program is there to run.
+bool have(const std::string& program)
+{
+    return run({"sh"}, {"-c", "command -v " + program}).status == 0;
+}
+
+// The number in the page's verdict tile of the label.
+std::string tile(const std::string& page, const std::string& label)
+{
+    const std::size_t end = page.find("</b><span>" + label + "</span>");
+    if (end == std::string::npos) return "none";
+    const std::size_t start = page.rfind("<b>", end) + 3;
+    return page.substr(start, end - start);
+}
+
+// A campaign with every kind of finding and names that need escaping: the
+// page agrees with the summary line, keeps its sections in order, parses
+// as XML in every picture, passes tidy, and names no other resource.
+TEST_F(Report, ThePageIsWholeAndSelfContained)
+{
+    std::string channels, codes = header(rows::kCodes);
+    std::mt19937 random(7);
+    std::normal_distribution<double> pedestal(60, 0.7);
+    for (int chip = 0; chip < 40; ++chip) {
+        for (const std::string config : {"20mV", "30mV"}) {
+            const std::string name = "ar\\\\ch<&\"'\xe9/" + station(std::to_string(1000 + chip), config);
+            std::map<int, std::string> faults, means;
+            if (chip % 9 == 1) faults[chip % 32] = "stuck1:3";
+            if (chip % 11 == 2) faults[5] = "never-low";
+            if (chip == 3) faults[7] = "no-data", means[7] = "nan";
+            for (int chan = 0; chan < 32; ++chan) {
+                if (!means.count(chan)) means[chan] = std::to_string(pedestal(random) + (chip == 5 ? 30 : 0));
+            }
+            if (!(chip == 6 && config == "30mV")) channels += channel_rows(name, faults, means);
+            for (int code = 52; code < 70; ++code) {
+                if ((code & 8) || chip % 9 != 1) codes += name + "\t" + std::to_string(chip % 32) + "\t" + std::to_string(code) + "\t" + std::to_string(20 - std::abs(code - 61)) + "\n";
+            }
+        }
+    }
+    const Outcome outcome = report({{"c.tsv", channels_file(channels)}, {"k.tsv", codes}}, {"k.tsv", "c.tsv"});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, summary(79, 40, 5, 5, 30));
+    const std::string page = slurp("page.html");
+    EXPECT_LT(page.size(), 1u << 20);
+    EXPECT_EQ(tile(page, "to scrap") + " " + tile(page, "to re-test") + " " + tile(page, "good") + " " +
+                  tile(page, "chips"), "5 5 30 40");
+    std::size_t at = 0;
+    for (const std::string section : {"verdict", "map", "spread", "lists"}) {
+        const std::size_t found = page.find("<section id=\"" + section + "\">");
+        EXPECT_NE(found, std::string::npos) << section;
+        EXPECT_GT(found, at) << section << " out of order";
+        at = found;
+    }
+    EXPECT_NE(page.find("<td class=\"n\">+"), std::string::npos) << "chip 1005's pedestals are no outliers";
+    for (const std::string outside : {"http", "src=", "href", "<script", "url(", "@import", "<link", "<img"}) {
+        EXPECT_EQ(page.find(outside), std::string::npos) << outside;
+    }
+    if (have("xmllint")) {
+        int pictures = 0;
+        for (std::size_t start = 0; (start = page.find("<svg", start)) != std::string::npos; start += 4) {
+            const std::size_t end = page.find("</svg>", start);
+            ASSERT_NE(end, std::string::npos);
+            write_file("picture.svg", page.substr(start, end + 6 - start));
+            const Outcome parsed = run({"xmllint"}, {"--noout", "picture.svg"});
+            EXPECT_EQ(parsed.status, 0) << parsed.err;
+            ++pictures;
+        }
+        EXPECT_GT(pictures, 10);
+    } else {
+        std::cout << "skipped: the pictures' XML, since xmllint is missing\n";
+    }
+    if (have("tidy")) {
+        const Outcome tidied = run({"tidy"}, {"-q", "-e", "page.html"});
+        EXPECT_EQ(tidied.status, 0) << tidied.err;
+        if (tidied.status == 0) std::cout << "tidy: no error or warning\n";
+    } else {
+        std::cout << "skipped: tidy, which is missing\n";
+    }
+}
+
+// --- in-process ---------------------------------------------------------------------
+
+// The median, the quartiles' places, the robust sd (with its fallback
+// where the MAD is 0) and the whiskers against a plain sort, on a million
+// values in arrays of every size, many with ties.
+TEST(ReportStatistics, SpreadsMatchSorting)
+{
+    std::mt19937 random(1);
+    std::size_t values_seen = 0;
+    for (int array = 0; values_seen < 1000000; ++array) {
+        const std::size_t count = 1 + random() % (array % 2 ? 9 : 3000);
+        const int levels = array % 3 == 0 ? 3 : 100000;  // heavy ties on every third
+        std::vector<float> values(count), scratch(count);
+        for (float& value : values) value = static_cast<float>(random() % levels) / 7 - (array % 5 == 0 ? 1e4f : 0);
+        if (array % 7 == 0) values.back() = 1e6f;
+        std::vector<float> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        const report::Spread spread = report::spread_of(values.data(), count, scratch.data());
+        const double median = count % 2 ? sorted[count / 2] : (double(sorted[count / 2 - 1]) + sorted[count / 2]) / 2;
+        std::vector<double> deviation(count);
+        double mean_deviation = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            deviation[i] = std::fabs(sorted[i] - float(median));
+            mean_deviation += deviation[i] / count;
+        }
+        std::sort(deviation.begin(), deviation.end());
+        const double mad = count % 2 ? deviation[count / 2] : (deviation[count / 2 - 1] + deviation[count / 2]) / 2;
+        // The rule as the page states it, not as the program names it.
+        const double sigma = mad > 0 ? 1.4826 * mad : 1.2533 * mean_deviation;
+        ASSERT_FLOAT_EQ(spread.median, float(median)) << array;
+        ASSERT_NEAR(spread.sigma, sigma, 1e-6 * (1 + sigma)) << array;
+        ASSERT_EQ(spread.lower_quartile, sorted[(count - 1) / 4]) << array;
+        ASSERT_EQ(spread.upper_quartile, sorted[(count - 1) * 3 / 4]) << array;
+        float low = spread.median, high = spread.median;
+        for (const float value : sorted) {
+            if (sigma > 0 && std::fabs(value - spread.median) > 5 * sigma) continue;
+            low = std::min(low, value);
+            high = std::max(high, value);
+        }
+        ASSERT_EQ(spread.low_whisker, low) << array;
+        ASSERT_EQ(spread.high_whisker, high) << array;
+        values_seen += count;
+    }
+}
+
+// Every set a channel can have, a million of them: its names, as
+// take_name gives them, read back by parse_set make it again; its verdict
+// is the worst of its classes'.
+TEST(ReportFaults, EverySetReadsBackFromItsNames)
+{
+    std::vector<faults::Set> sets;
+    for (const faults::Class alone : {faults::kNoData, faults::kDead, faults::kNeverLow}) sets.push_back(faults::set_of(alone, -1));
+    for (unsigned bits = 1; bits < 1u << 20; ++bits) {
+        faults::Set set = faults::kNoFault;
+        for (int bit = 0; bit < 10; ++bit) {
+            if (bits >> bit & 1) set |= faults::set_of(faults::kStuck1, bit);
+            if (bits >> (bit + 10) & 1) set |= faults::set_of(faults::kStuck0, bit);
+        }
+        sets.push_back(set);
+    }
+    for (const faults::Set set : sets) {
+        std::string names;
+        faults::Set rest = set;
+        faults::Class fault;
+        int bit, last_bit = -1;
+        while (faults::take_name(rest, fault, bit)) {
+            ASSERT_GE(bit, last_bit) << "names out of bit order";
+            last_bit = bit;
+            names += (names.empty() ? "" : ",") + std::string(faults::class_name(fault)) + (bit < 0 ? "" : ":" + std::to_string(bit));
+        }
+        faults::Set read = ~faults::kNoFault;
+        ASSERT_TRUE(faults::parse_set(names.data(), names.size(), read)) << names;
+        ASSERT_EQ(read, set) << names;
+        ASSERT_TRUE(faults::is_valid(set)) << names;
+        const faults::Verdict expected = faults::has(set, faults::kStuck1) || faults::has(set, faults::kStuck0) ||
+                                                 faults::has(set, faults::kDead)
+                                             ? faults::kScrap
+                                             : faults::kRetest;
+        ASSERT_EQ(faults::verdict_of(set), expected) << names;
+    }
+    EXPECT_EQ(faults::verdict_of(faults::kNoFault), faults::kGood);
+    EXPECT_FALSE(faults::is_valid(faults::set_of(faults::kDead, -1) | faults::set_of(faults::kStuck1, 2)));
+}
+
+}  // namespace
