@@ -132,11 +132,11 @@ bool read_channel(const Field& field, int& channel)
 bool read_name(const Field& field)
 {
     if (field.length == 0) return false;
-    for (std::size_t i = 0; i < field.length; ++i) {
-        if (field.text[i] != '\\') continue;
-        if (++i == field.length) return false;
-        const char escaped = field.text[i];
-        if (escaped != '\\' && escaped != 't' && escaped != 'n') return false;
+    const char* const end = field.text + field.length;
+    for (const char* at = field.text; (at = static_cast<const char*>(std::memchr(at, '\\', end - at))) != nullptr;
+         at += 2) {
+        if (at + 1 == end) return false;
+        if (at[1] != '\\' && at[1] != 't' && at[1] != 'n') return false;
     }
     return true;
 }
@@ -336,8 +336,10 @@ bool read_code_row(const Field* f, Names& names, Campaign& campaign, bool late, 
 int header_kind(const char* line, std::size_t length)
 {
     for (int kind = 0; kind < rows::kKinds; ++kind) {
-        const std::size_t header_length = std::strlen(rows::kHeaders[kind]) - 1;  // its newline aside
-        if (length == header_length && std::memcmp(line, rows::kHeaders[kind], length) == 0) return kind;
+        // Most lines are rows, of another length than a header's.
+        static const std::size_t kHeaderLengths[rows::kKinds] = {
+            std::strlen(rows::kHeaders[0]) - 1, std::strlen(rows::kHeaders[1]) - 1, std::strlen(rows::kHeaders[2]) - 1};
+        if (length == kHeaderLengths[kind] && std::memcmp(line, rows::kHeaders[kind], length) == 0) return kind;
     }
     return -1;
 }
