@@ -37,7 +37,7 @@ void put_item(Text& text, bool& first, const Campaign& campaign, std::uint32_t c
     text.add(":");
 }
 
-void put_reasons(const Campaign& campaign, std::uint32_t chip, Array<std::uint32_t>& missing, Text& text)
+void put_reasons(const Campaign& campaign, std::uint32_t chip, Text& text)
 {
     bool first = true;
     const Chip& the_chip = campaign.chips[chip];
@@ -59,11 +59,6 @@ void put_reasons(const Campaign& campaign, std::uint32_t chip, Array<std::uint32
                 text.format(bit < 0 ? "%d:%s" : "%d:%s:%d", chan, faults::class_name(fault), bit);
             }
         }
-    }
-    missing_configs(campaign, chip, missing);
-    for (const std::uint32_t config : missing) {
-        put_item(text, first, campaign, config);
-        text.add("missing");
     }
 }
 
@@ -107,14 +102,14 @@ void sort_chips(const Campaign& campaign, bool by_verdict, Array<std::uint32_t>&
 void write_verdicts(const Campaign& campaign, Text& text)
 {
     text.add(kVerdictsHeader);
-    Array<std::uint32_t> chips, missing;
+    Array<std::uint32_t> chips;
     sort_chips(campaign, false, chips);
     for (const std::uint32_t chip : chips) {
         text.field(campaign.chips_by_name.text(chip), campaign.chips_by_name.length(chip));
         text.add("\t");
         text.add(faults::verdict_name(campaign.chips[chip].verdict));
         text.add("\t");
-        put_reasons(campaign, chip, missing, text);
+        put_reasons(campaign, chip, text);
         text.add("\n");
     }
 }

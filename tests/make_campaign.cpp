@@ -2,7 +2,7 @@
 // named and laid out as a test station does, some compressed, some faulty,
 // and truth.tsv, the findings that the survey must give for each.
 //
-//   make_campaign [--seed=N] [--chips=N] [--faulty=F] [--plain] DIR
+//   make_campaign [--seed=N] [--chips=N] [--faulty=F] [--plain] [--no-ramps] DIR
 //
 // The data model: pedestals of 20 to 200 codes; Gaussian noise with a
 // standard deviation of 1 to 5 codes, rounded and clipped to 0 to 1023;
@@ -17,7 +17,10 @@
 // shows it, as the line model and the fault model judge the very bytes
 // written; otherwise the recording is drawn again, and after a few tries
 // it is left without the fault. Some chips are tested again later in one
-// configuration, which gives a second recording of it.
+// configuration, which gives a second recording of it. --plain leaves
+// every recording uncompressed, --no-ramps makes pulse and baseline
+// recordings alone (a ramp's mean and rms are no pedestal and noise, and
+// stand out among theirs).
 //
 // truth.tsv has a row per recording: file (the path as written), status,
 // unfinished, malformed, short and faults, as the survey's recording rows
@@ -92,10 +95,12 @@ int log_uniform(Random& rng, int low, int high)
     return static_cast<int>(std::exp(uniform(rng, std::log(low), std::log(high))));
 }
 
+bool ramps = true;  // whether recordings may be ramps
+
 Recording draw(Random& rng)
 {
     Recording r;
-    const double kind = uniform(rng, 0, 1);
+    const double kind = uniform(rng, 0, ramps ? 1 : 0.9);
     r.kind = kind < 0.5 ? kPulse : kind < 0.9 ? kBaseline : kRamp;
     r.lines = r.kind == kRamp ? pick(rng, 5000, 20000) : log_uniform(rng, 200, 20000);
     r.period = pick(rng, 25, 100);
@@ -304,6 +309,7 @@ struct Options {
     int chips = 300;
     double faulty = 0.1;
     bool plain = false;  // no compressed recordings
+    bool ramps = true;
     std::string dir;
 };
 
@@ -321,10 +327,12 @@ Options parse(int argc, char** argv)
             o.faulty = std::stod(value("--faulty="));
         } else if (arg == "--plain") {
             o.plain = true;
+        } else if (arg == "--no-ramps") {
+            o.ramps = false;
         } else if (o.dir.empty() && arg[0] != '-') {
             o.dir = arg;
         } else {
-            std::cerr << "usage: make_campaign [--seed=N] [--chips=N] [--faulty=F] [--plain] DIR\n";
+            std::cerr << "usage: make_campaign [--seed=N] [--chips=N] [--faulty=F] [--plain] [--no-ramps] DIR\n";
             std::exit(2);
         }
     }
@@ -351,6 +359,7 @@ std::string station_path(const std::string& dir, int day, int seconds, int chip,
 int main(int argc, char** argv)
 {
     const Options options = parse(argc, argv);
+    ramps = options.ramps;
     Random rng(options.seed);
     static const std::vector<std::pair<std::string, std::string>> kPackers = {
         {".gz", "gzip -c"}, {".bz2", "bzip2 -c"}, {".xz", "xz -1 -c"}, {".zst", "zstd -q -c"}};
