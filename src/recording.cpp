@@ -139,14 +139,16 @@ bool is_pulse_line(const int* values, int tokens)
     return low >= kPulseChannels;
 }
 
-// Whether the line holds nothing but digits and spaces up to its last
-// counted token, and no NUL after it: the kernel may have seen to the
-// first part (plain_bytes).
+// Whether the line holds nothing but digits and spaces up to the end of
+// its last counted token, and no NUL after it. The kernel may have seen to
+// the first part (plain_bytes), up to that token's last digit: what
+// follows ends it only if it is a space, or the line's end.
 bool plain_line(const char* line, const char* end, int reached, int plain_bytes)
 {
     const char* const rest = line + plain_bytes;
     if (plain_bytes == 0) return digits_and_spaces(line, end);
-    return rest >= end || (reached == kNChan && std::memchr(rest, '\0', end - rest) == nullptr);
+    if (rest >= end) return true;
+    return reached == kNChan && *rest == ' ' && std::memchr(rest, '\0', end - rest) == nullptr;
 }
 
 // Tallies a scanned line, whose first reached values the kernel left in

@@ -33,8 +33,8 @@ struct SurveyLine {
     CodeBits bits;
     int values[kTokens];  // by channel, as many as the fold returned
     // How many bytes from the line's start the kernel found to be digits
-    // and spaces only, the counted tokens among them; 0 when it did not
-    // look, and the reader looks itself.
+    // and spaces only, up to the last digit of the last counted token at
+    // least; 0 when it did not look, and the reader looks itself.
     int plain_bytes;
 };
 

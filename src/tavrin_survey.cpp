@@ -75,7 +75,10 @@ int survey(const char* path)
         close(fd);
     }
     const Surveyed surveyed = {path, status, tally, codes};
-    if (!write_rows(kind, surveyed)) std::exit(fail(path, ENOMEM));
+    if (!write_rows(kind, surveyed)) {
+        output::finish();  // the rows of the recordings before
+        std::exit(fail(path, ENOMEM));
+    }
     return status;
 }
 

@@ -209,6 +209,14 @@ Ranges first32_at(int value, int count = 16)
     return ranges;
 }
 
+// The ranges of one line of 31 values and then a 32nd.
+Ranges first32_at_values(int value, int last)
+{
+    Ranges ranges;
+    for (int chan = 0; chan < 32; ++chan) ranges[chan] = {chan < 31 ? value : last, chan < 31 ? value : last};
+    return ranges;
+}
+
 // The means of the first count channels of a line of 50 and a line from
 // pulse_line(count) that is no pulse line.
 std::map<int, std::string> means_without_pulse(int count)
@@ -251,6 +259,10 @@ TEST_F(Tavrin, ScanRules)
         {"a header line", "ch0 ch1\n6 7\n6 5\n", {{0, {0, 6}}, {1, {0, 7}}},
          {{"stuck", channels_from(2)}, {"always1", per_channel({{0, zero_bits}, {1, zero_bits}}, "-")},
           {"malformed", "1"}, {"short", "2"}, {"mean", per_channel({{0, "6.000"}, {1, "6.000"}}, "nan")}}},
+        // The 32nd value ends on the last byte of a 32-byte (and of a
+        // 16-byte) stretch of the line, and a carriage return follows it.
+        {"a carriage return after the 32nd value", line_of(std::vector<int>(31, 11)).substr(0, 93) + "111\r 5\n",
+         first32_at_values(11, 111), {{"malformed", "1"}, {"short", "0"}, {"mean", per_channel({}, "nan")}}},
         // The pulse lines' codes are left out of the pedestal and noise.
         {"a pulse line: 16 of 32 values 0 or 1", line_of(std::vector<int>(32, 50)) + pulse_line(16), first32_at(50),
          {{"pulses", "1"}, {"mean", per_channel({}, "50.000")}, {"rms", per_channel({}, "0.000")}}},
