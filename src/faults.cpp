@@ -30,6 +30,9 @@ const std::int64_t kRampSpread = kDenseShare / 2;
 // it too.
 const std::int64_t kEvidenceLeast = 20;
 const std::int64_t kEvidenceShare = 10;
+// A channel with fewer codes is ok: one code is too little to call it dead
+// or to show a stuck bit or a missed pulse.
+const std::int64_t kLeastCodes = 2;
 
 // The count, range and steady bits of the codes the histogram holds: the
 // bits of every code ANDed (ones) and ORed (any).
@@ -195,6 +198,7 @@ Findings findings_of(const Codes& codes, const Figures& figures, bool pulses)
         found.fault = kDead;
         return found;
     }
+    if (figures.codes < kLeastCodes) return found;  // too little to show anything
     const std::int64_t distinct = distinct_codes(codes);
     stuck_bits(codes, figures, distinct, pulses, found);
     if (found.stuck1 != 0 || found.stuck0 != 0) {

@@ -124,6 +124,7 @@ inline std::vector<std::string> fault_names(const ChannelCodes& c, bool recordin
     const std::vector<int> came = codes_that_came(c.all);
     if (came.empty()) return {"no-data"};
     if (came.size() == 1 && count_of(c.all) >= 2) return {"dead"};
+    if (count_of(c.all) < 2) return {"ok"};
     int ones = (1 << kCodeBits) - 1, any = 0;
     for (const int code : came) {
         ones &= code;

@@ -99,6 +99,7 @@ TEST(FaultRules, EachRuleNamesWhatTheCodesShow)
     const std::vector<RuleCase> cases = {
         {"no code at all", {}, {}, "no-data"},
         {"one code, once: too little to call it dead", {{77, 1}}, {}, "ok", false},
+        {"one code, on a pulse line: too little to show a stuck bit", {}, {{50, 1}}, "ok"},
         {"one code always", {{512, 400}}, {{512, 8}}, "dead"},
         {"0 always, pulses included", {{0, 400}}, {{0, 8}}, "dead"},
         {"healthy, pulses at 0 and 1", gaussian(100, 3, 2000), pulses_at({0, 1}, 20), "ok"},
