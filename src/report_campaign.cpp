@@ -7,8 +7,10 @@
 
 namespace report {
 
+// After _adc.txt, a compressed recording's suffix or none: a file beside
+// a recording, such as its .md5, is no recording of the chip.
 const char kStationNaming[] =
-    "^[0-9]+_sta[0-9]+_sampa([^_/]+)_quirn[0-9]+_link[0-9]+_(.+)_adc\\.txt(\\.[A-Za-z0-9]+)?$";
+    "^[0-9]+_sta[0-9]+_sampa([^_/]+)_quirn[0-9]+_link[0-9]+_(.+)_adc\\.txt(\\.(gz|bz2|xz|zst|zstd))?$";
 
 namespace {
 
@@ -85,7 +87,7 @@ std::uint32_t recording_of(Campaign& campaign, const char* name, std::size_t len
 {
     const std::uint32_t recording = campaign.names.intern(name, length);
     if (recording == campaign.recordings.size()) {
-        const Recording fresh = {0, 0, 0, 0, false, false, {0, 0}};
+        const Recording fresh = {0, 0, 0, 0, 0, false, false, {0, 0}};
         campaign.recordings.push(fresh);
         campaign.channels.resize(campaign.channels.size() + kChannels, kUnknownChannel);
     }

@@ -18,6 +18,10 @@ namespace report {
 const int kChannels = kNChan;
 const std::uint32_t kAllChannels = 0xFFFFFFFFu;
 static_assert(kChannels == 32, "a chip's channels are one bit each of a 32-bit mask");
+// A channel whose codes span this many or more (its highest less its
+// lowest), half the ADC's range, is a ramp's, sweeping its codes: its mean
+// and rms are no pedestal and noise.
+const int kRampSpan = (1 << kAdcBits) / 2;
 
 // A channel of a recording: the mean of its codes (the pedestal) and their
 // rms (the noise), NaN where it had no code, and its faults.
@@ -37,6 +41,7 @@ struct Recording {
     std::uint32_t chip;    // set by name_chips
     std::uint32_t config;  // set by name_chips
     std::uint32_t channel_rows;  // the channels that channel rows gave, a bit each
+    std::uint32_t ramps;         // the channels whose codes span kRampSpan or more, a bit each
     std::uint8_t findings;       // a bit per faults::Finding
     bool summarised;  // a recording row gave all its channels
     bool deciding;    // the latest of its chip and configuration, which gives the verdict

@@ -127,7 +127,36 @@ void channel_labels(Text& text, double left, double pitch, double y)
 
 const int kYieldWidth = 1000;
 const int kYieldHeight = 30;
-const int kYieldLabelSpace = 70;  // the narrowest part that holds its label
+// The bar's labels, bold 12-pixel text: the widest of their characters,
+// and the room that a label keeps from its part's ends.
+const double kYieldCharWidth = 8.5;
+const double kYieldLabelPadding = 6;
+
+// "scrap 33 (11.0 %)"
+void share_words(char (&words)[64], int verdict, const Counts& counts)
+{
+    const std::size_t chips = counts.verdicts[verdict];
+    std::snprintf(words, sizeof words, "%s %zu (%.1f %%)", faults::verdict_name(static_cast<faults::Verdict>(verdict)),
+                  chips, 100.0 * chips / counts.chips);
+}
+
+bool fits(const char* words, double width)
+{
+    return std::strlen(words) * kYieldCharWidth + 2 * kYieldLabelPadding <= width;
+}
+
+// Every part's count and share beneath the bar, whether or not its part
+// had room for them.
+void yield_legend(Text& text, const Counts& counts)
+{
+    text.add("<div class=\"legend\">");
+    for (int v = faults::kVerdicts - 1; v >= 0; --v) {
+        char words[64];
+        share_words(words, v, counts);
+        text.format("<span><span class=\"sw v%d\">&nbsp;</span>%s</span>", v, words);
+    }
+    text.add("</div>\n");
+}
 
 }  // namespace
 
@@ -136,23 +165,23 @@ void yield_bar(Text& text, const Counts& counts)
     open_svg(text, kYieldWidth, kYieldHeight, "chips by verdict");
     if (counts.chips == 0) {
         text.format("<rect width=\"%d\" height=\"%d\" class=\"k%d\"/>", kYieldWidth, kYieldHeight, faults::kOk);
+        close_svg(text);
+        return;
     }
     double x = 0;
-    for (int v = faults::kVerdicts - 1; v >= 0 && counts.chips > 0; --v) {
+    for (int v = faults::kVerdicts - 1; v >= 0; --v) {
         const std::size_t chips = counts.verdicts[v];
         const double width = static_cast<double>(chips) / counts.chips * kYieldWidth;
-        const char* const name = faults::verdict_name(static_cast<faults::Verdict>(v));
-        const double share = 100.0 * chips / counts.chips;
         text.format("<rect x=\"%.1f\" width=\"%.1f\" height=\"%d\" class=\"v%d\"><title>%s: %zu chips, %.1f %%</title></rect>",
-                    x, width, kYieldHeight, v, name, chips, share);
-        if (width >= kYieldLabelSpace) {
-            char words[64];
-            std::snprintf(words, sizeof words, "%s %zu (%.1f %%)", name, chips, share);
-            label(text, x + width / 2, kYieldHeight / 2 + 5, "middle", words, "on");
-        }
+                    x, width, kYieldHeight, v, faults::verdict_name(static_cast<faults::Verdict>(v)), chips,
+                    100.0 * chips / counts.chips);
+        char words[64];
+        share_words(words, v, counts);
+        if (fits(words, width)) label(text, x + width / 2, kYieldHeight / 2 + 5, "middle", words, "on");
         x += width;
     }
     close_svg(text);
+    yield_legend(text, counts);
 }
 
 namespace {
@@ -246,10 +275,22 @@ const faults::Class kStackOrder[] = {faults::kStuck1, faults::kStuck0, faults::k
 
 typedef std::size_t ChannelCounts[kChannels][faults::kClasses];
 
+// Whether some channel of the recording has codes: one without any (an
+// empty or header-only file) is a failure of the whole recording, not of
+// its channels.
+bool has_codes(const Channel* channels)
+{
+    for (int chan = 0; chan < kChannels; ++chan) {
+        if (!faults::has(channels[chan].faults, faults::kNoData)) return true;
+    }
+    return false;
+}
+
 void count_channel_faults(const Campaign& campaign, ChannelCounts& counts)
 {
     for (const std::uint32_t r : campaign.deciding) {
         const Channel* const channels = channels_of(campaign, r);
+        if (!has_codes(channels)) continue;
         for (int chan = 0; chan < kChannels; ++chan) {
             for (const faults::Class fault : kStackOrder) counts[chan][fault] += faults::has(channels[chan].faults, fault);
         }
@@ -319,6 +360,7 @@ const int kBoxBottom = 166;
 const int kBoxPitch = 29;
 const int kBoxBody = 15;
 const double kBoxMargin = 0.08;  // of the whiskers' range, above and below them
+const double kLeastValue = 0;    // of a pedestal or a noise: their axes go no lower
 
 struct Plot {
     Axis axis;
@@ -339,6 +381,8 @@ Plot plot_for(const Distributions& found, std::uint32_t config, Quantity quantit
     const double margin = (high - low) * kBoxMargin;
     Plot plot;
     plot.axis = axis_for(low - margin, high + margin, 5);
+    // Codes and their rms are never negative.
+    plot.axis.low = std::max(plot.axis.low, kLeastValue);
     plot.scale = (kBoxBottom - kBoxTop) / (plot.axis.high - plot.axis.low);
     return plot;
 }

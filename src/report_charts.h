@@ -21,7 +21,8 @@ extern const char* const kVerdictColours[faults::kVerdicts];
 // The style sheet's rules for the classes above.
 void colour_rules(Text& text);
 
-// Scrap, re-test and good as parts of one bar.
+// Scrap, re-test and good as parts of one bar, each labelled with its
+// count and share where they fit in it, and all of them in a line beneath.
 void yield_bar(Text& text, const Counts& counts);
 
 // The chips (rows) against the channels (columns) in one configuration,
@@ -30,7 +31,8 @@ void yield_bar(Text& text, const Counts& counts);
 void chip_map(Text& text, const Campaign& campaign, std::uint32_t config, const std::uint32_t* chips,
               std::size_t count);
 
-// For each channel, its faults over the campaign's deciding recordings, by class.
+// For each channel, its faults over the campaign's deciding recordings, by
+// class; a recording none of whose channels has codes is left out.
 void channel_bars(Text& text, const Campaign& campaign);
 
 // A box per channel of the quantity in the configuration, outliers as dots.

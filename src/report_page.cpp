@@ -20,11 +20,13 @@ const char kStyle[] =
     "main{max-width:1100px;margin:0 auto;padding:20px 24px 40px}"
     "h1{margin:0;font-size:24px}"
     "header p{margin:4px 0 0;color:#57606a}"
+    ".nw{white-space:nowrap}"
     "section{background:#fff;border:1px solid #d8dde3;border-radius:8px;padding:16px 20px 20px;margin-top:18px}"
     "h2{margin:0 0 12px;font-size:19px}"
     "h3{margin:20px 0 6px;font-size:15px}"
     "h3 small{font-weight:normal;color:#57606a}"
     ".note,.more{color:#57606a;font-size:13px;margin:6px 0}"
+    ".warn{color:#9a3412;font-size:13px;font-weight:600;margin:6px 0}"
     ".tiles{display:flex;flex-wrap:wrap;gap:10px;margin-bottom:14px}"
     ".tile{flex:1 1 120px;border:1px solid #d8dde3;border-radius:6px;padding:8px 12px;background:#fafbfc}"
     ".tile b{display:block;font-size:24px;line-height:1.2}"
@@ -91,6 +93,18 @@ void recording_cell(Text& text, const Campaign& campaign, std::uint32_t r)
 
 // --- head and verdict -----------------------------------------------------------
 
+// The files of rows as they were given, up to kListedFiles of them.
+void input_names(Text& text, const PageFacts& facts)
+{
+    const std::size_t shown = std::min(facts.files, kListedFiles);
+    for (std::size_t i = 0; i < shown; ++i) {
+        text.add(i == 0 ? "" : ", ");
+        const char* const path = facts.paths[i];
+        text.markup(std::strcmp(path, "-") == 0 ? "standard input" : path);
+    }
+    if (shown < facts.files) text.format(" and %zu more", facts.files - shown);
+}
+
 void head(Text& text, const Counts& counts, const PageFacts& facts)
 {
     text.add("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -102,8 +116,9 @@ void head(Text& text, const Counts& counts, const PageFacts& facts)
     text.add("\n");
     colour_rules(text);
     text.add("</style>\n</head>\n<body>\n<main>\n<header><h1>Campaign report</h1>");
-    text.format("<p>%zu recordings from %zu files of tavrin-survey's rows; tavrin-report %s</p></header>\n",
-                counts.recordings, facts.files, facts.version);
+    text.format("<p>%zu recordings from %zu files of tavrin-survey's rows (", counts.recordings, facts.files);
+    input_names(text, facts);
+    text.format("); made <span class=\"nw\">%s</span> by tavrin-report %s</p></header>\n", facts.made, facts.version);
 }
 
 void tile(Text& text, const char* css, const char* value, const char* what)
@@ -116,7 +131,12 @@ void tiles(Text& text, const Counts& counts)
     char value[32];
     text.add("<div class=\"tiles\">");
     std::snprintf(value, sizeof value, "%zu", counts.recordings);
-    tile(text, "", value, counts.set_aside > 0 ? "recordings, earlier ones set aside" : "recordings");
+    char recordings[64] = "recordings";
+    if (counts.set_aside > 0) {
+        std::snprintf(recordings, sizeof recordings, "recordings (%zu earlier %s set aside)", counts.set_aside,
+                      counts.set_aside == 1 ? "one" : "ones");
+    }
+    tile(text, "", value, recordings);
     std::snprintf(value, sizeof value, "%zu", counts.chips);
     tile(text, "", value, "chips");
     std::snprintf(value, sizeof value, "%zu", counts.configs);
@@ -160,11 +180,16 @@ void class_rows(Text& text, const Counts& counts)
     text.add("</tbody></table>\n");
 }
 
-void verdict_section(Text& text, const Campaign& campaign, const Counts& counts)
+void verdict_section(Text& text, const Campaign& campaign, const Counts& counts, const PageFacts& facts)
 {
     text.add("<section id=\"verdict\">\n<h2>1. Verdict</h2>\n");
     tiles(text, counts);
     yield_bar(text, counts);
+    if (facts.recording_rows_missing) {
+        text.add("<p class=\"warn\">No recording rows were given: recordings that were unreadable, cut or had "
+                 "malformed lines are not seen here, and their chips may be called good. Give the survey's "
+                 "recording rows as well.</p>\n");
+    }
     text.add("<p class=\"note\">A chip is <b>scrapped</b> for a channel with a bit stuck at 1 or at 0, or a dead "
              "one; it is <b>tested again</b> otherwise for a channel that never came low or received no data, or "
              "a recording that was unreadable, cut or had malformed lines; it is <b>good</b> otherwise. Each "
@@ -236,7 +261,9 @@ void map_section(Text& text, const Campaign& campaign, const Array<std::uint32_t
     for (const std::uint32_t config : campaign.config_order) config_map(text, campaign, config, by_verdict);
     text.add("<h3>Faults per channel <small>over every chip and configuration</small></h3>\n");
     channel_bars(text, campaign);
-    text.add("</section>\n");
+    text.add("<p class=\"note\">A recording's channels without data count here only where another channel of "
+             "it has codes: a recording without any (an empty, tab-separated or header-only file) counts in the "
+             "verdict and the lists, not against its channels.</p>\n</section>\n");
 }
 
 // --- pedestal and noise ---------------------------------------------------------
@@ -250,8 +277,8 @@ void outlier_rows(Text& text, const Campaign& campaign, const Distributions& fou
         text.add("<p class=\"note\">No channel lies that far out.</p>\n");
         return;
     }
-    text.add("<table><thead><tr><th>chip</th><th>configuration</th><th class=\"n\">channel</th><th>of</th>"
-             "<th class=\"n\">value</th><th class=\"n\">median</th><th class=\"n\">robust sd</th>"
+    text.add("<table><thead><tr><th>chip</th><th>verdict</th><th>configuration</th><th class=\"n\">channel</th>"
+             "<th>of</th><th class=\"n\">value</th><th class=\"n\">median</th><th class=\"n\">robust sd</th>"
              "<th class=\"n\">deviations</th></tr></thead><tbody>");
     for (std::size_t i = 0; i < shown; ++i) {
         const Outlier& outlier = found.outliers[i];
@@ -260,6 +287,8 @@ void outlier_rows(Text& text, const Campaign& campaign, const Distributions& fou
         const Spread& spread = found.spreads[spread_at(recording.config, outlier.channel, quantity)];
         text.add("<tr><td>");
         chip_name(text, campaign, recording.chip);
+        text.add("</td><td>");
+        tag(text, campaign.chips[recording.chip].verdict);
         text.add("</td><td>");
         config_name(text, campaign, recording.config);
         text.format("</td><td class=\"n\">%d</td><td>%s</td><td class=\"n\">%.3f</td><td class=\"n\">%.3f</td>"
@@ -274,6 +303,25 @@ void outlier_rows(Text& text, const Campaign& campaign, const Distributions& fou
     }
 }
 
+// How many channels were left out as ramps, in all and by configuration.
+void ramps_note(Text& text, const Campaign& campaign, const Distributions& found)
+{
+    std::size_t ramps = 0;
+    for (const std::size_t channels : found.ramps) ramps += channels;
+    text.format("<p class=\"note\">Left out as ramps: %zu channels", ramps);
+    const char* separator = " (";
+    for (const std::uint32_t config : campaign.config_order) {
+        if (found.ramps[config] == 0) continue;
+        text.add(separator);
+        config_name(text, campaign, config);
+        text.format(" %zu", found.ramps[config]);
+        separator = ", ";
+    }
+    text.format("%s, those whose codes span half the ADC's range or more (the highest less the lowest code, "
+                "%d or more): a ramp's sweep, which has no pedestal and noise.</p>\n",
+                ramps > 0 ? ")" : "", kRampSpan);
+}
+
 void spread_section(Text& text, const Campaign& campaign, const Distributions& found)
 {
     text.add("<section id=\"spread\">\n<h2>3. Pedestal and noise</h2>\n<p class=\"note\">For each configuration "
@@ -282,6 +330,7 @@ void spread_section(Text& text, const Campaign& campaign, const Distributions& f
              "within 5 robust standard deviations (1.4826 times the median absolute deviation; where that is 0, "
              "1.2533 times the mean absolute deviation), and each dot beyond them is an outlier, a triangle one "
              "off the scale.</p>\n");
+    ramps_note(text, campaign, found);
     for (const std::uint32_t config : campaign.config_order) {
         for (const Quantity quantity : {kPedestal, kNoise}) {
             text.add("<h3>");
@@ -504,7 +553,7 @@ void write_page(Text& text, const Campaign& campaign, const Distributions& distr
     sort_chips(campaign, true, by_verdict);
     sort_chips(campaign, false, by_name);
     head(text, counts, facts);
-    verdict_section(text, campaign, counts);
+    verdict_section(text, campaign, counts, facts);
     map_section(text, campaign, by_verdict);
     spread_section(text, campaign, distributions);
     lists_section(text, campaign, by_verdict, by_name, facts);

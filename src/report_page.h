@@ -18,10 +18,14 @@ const std::size_t kListedChips = 120;   // chips in the reject and re-test lists
 const std::size_t kListedRows = 400;    // rows of those lists
 const std::size_t kListedOutliers = 40;
 const std::size_t kListedNotes = 40;    // chips missing a configuration, recordings set aside
+const std::size_t kListedFiles = 10;    // of rows, in the header
 
 struct PageFacts {
-    std::size_t files;  // of rows read
-    bool codes_given;   // whether code rows were among them
+    std::size_t files;            // of rows read
+    const char* const* paths;     // theirs, as given ("-" for standard input)
+    bool codes_given;             // whether code rows were among them
+    bool recording_rows_missing;  // channel rows were given, and no recording rows
+    const char* made;             // when the page was made, in ISO 8601
     const char* version;
 };
 

@@ -66,16 +66,19 @@ bool read_count(const Field& field, std::int64_t& value)
     return true;
 }
 
-bool read_integer(const Field& field)
+bool read_integer(const Field& field, std::int64_t& value)
 {
-    std::int64_t value;
     const bool minus = field.length > 0 && field.text[0] == '-';
-    return read_count({field.text + minus, field.length - minus}, value);
+    if (!read_count({field.text + minus, field.length - minus}, value)) return false;
+    if (minus) value = -value;
+    return true;
 }
 
-bool read_integer_or_nan(const Field& field)
+// An integer, or nan, read as if_nan.
+bool read_integer_or_nan(const Field& field, std::int64_t if_nan, std::int64_t& value)
 {
-    return is(field, "nan") || read_integer(field);
+    value = if_nan;
+    return is(field, "nan") || read_integer(field, value);
 }
 
 bool read_flag(const Field& field, bool& value)
@@ -117,6 +120,13 @@ bool read_bits(const Field& field)
         if (field.text[i] != '0' && field.text[i] != '1') return false;
     }
     return true;
+}
+
+// Whether a channel's codes, from the lowest to the highest, span a ramp's
+// sweep. A channel without codes has its lowest above its highest.
+bool spans_ramp(std::int64_t lowest, std::int64_t highest)
+{
+    return highest - lowest >= kRampSpan;
 }
 
 bool read_channel(const Field& field, int& channel)
@@ -213,16 +223,15 @@ bool read_channel_row(const Field* f, Names& names, Campaign& campaign, const Pl
 {
     const rows::Kind kind = rows::kChannels;
     int chan;
-    std::int64_t count;
+    std::int64_t count, lowest, highest;
     Channel channel;
     if (!read_name(f[0])) return refuse(reason, kind, 0, f[0], kName);
     if (!read_channel(f[1], chan)) return refuse(reason, kind, 1, f[1], kChannel);
     for (int column = 2; column <= 3; ++column) {
         if (!read_count(f[column], count)) return refuse(reason, kind, column, f[column], kCount);
     }
-    for (int column = 4; column <= 5; ++column) {
-        if (!read_integer_or_nan(f[column])) return refuse(reason, kind, column, f[column], kIntegerOrNan);
-    }
+    if (!read_integer_or_nan(f[4], kNoMinimum, lowest)) return refuse(reason, kind, 4, f[4], kIntegerOrNan);
+    if (!read_integer_or_nan(f[5], kNoMaximum, highest)) return refuse(reason, kind, 5, f[5], kIntegerOrNan);
     if (!read_decimal(f[6], channel.mean)) return refuse(reason, kind, 6, f[6], kDecimal);
     if (!read_decimal(f[7], channel.rms)) return refuse(reason, kind, 7, f[7], kDecimal);
     for (int column = 8; column <= 9; ++column) {
@@ -234,7 +243,9 @@ bool read_channel_row(const Field* f, Names& names, Campaign& campaign, const Pl
     const std::uint32_t r = names.recording(f[0], true);
     channels_of(campaign, r)[chan] = channel;
     Recording& recording = campaign.recordings[r];
-    recording.channel_rows |= std::uint32_t{1} << chan;
+    const std::uint32_t bit = std::uint32_t{1} << chan;
+    recording.channel_rows |= bit;
+    recording.ramps = spans_ramp(lowest, highest) ? recording.ramps | bit : recording.ramps & ~bit;
     recording.last_channel_row = place;
     return true;
 }
@@ -263,10 +274,10 @@ bool read_recording_row(const Field* f, Names& names, Campaign& campaign, Reason
     const rows::Kind kind = rows::kRecordings;
     bool unreadable, cut;
     std::int64_t count, malformed;
+    std::int64_t lowest[kChannels], highest[kChannels];
     float means[kChannels], rmses[kChannels];
     faults::Set sets[kChannels];
     const auto a_count = [&count](const Field& item, int) { return read_count(item, count); };
-    const auto an_integer = [](const Field& item, int) { return read_integer(item); };
     const auto a_channel = [](const Field& item, int) {
         int chan;
         return read_channel(item, chan);
@@ -278,7 +289,10 @@ bool read_recording_row(const Field* f, Names& names, Campaign& campaign, Reason
     for (int column = 4; column <= 5; ++column) {
         if (!read_items(f[column], -1, a_channel)) return refuse(reason, kind, column, f[column], "channels from 0 to 31");
     }
+    std::int64_t* const bounds[2] = {lowest, highest};
     for (int column = 6; column <= 7; ++column) {
+        std::int64_t* const values = bounds[column - 6];
+        const auto an_integer = [values](const Field& item, int at) { return read_integer(item, values[at]); };
         if (!read_items(f[column], kChannels, an_integer)) return refuse(reason, kind, column, f[column], "32 integers");
     }
     if (!read_items(f[8], kChannels, a_count)) return refuse(reason, kind, 8, f[8], "32 counts");
@@ -301,8 +315,12 @@ bool read_recording_row(const Field* f, Names& names, Campaign& campaign, Reason
     if (!read_channel_faults(f[16], sets)) return refuse(reason, kind, 16, f[16], "channel:name items");
     const std::uint32_t r = names.recording(f[0], true);
     Channel* const channels = channels_of(campaign, r);
-    for (int chan = 0; chan < kChannels; ++chan) channels[chan] = {means[chan], rmses[chan], sets[chan]};
     Recording& recording = campaign.recordings[r];
+    recording.ramps = 0;
+    for (int chan = 0; chan < kChannels; ++chan) {
+        channels[chan] = {means[chan], rmses[chan], sets[chan]};
+        if (spans_ramp(lowest[chan], highest[chan])) recording.ramps |= std::uint32_t{1} << chan;
+    }
     recording.summarised = true;
     recording.findings = (unreadable ? 1 << faults::kUnreadable : 0) | (cut ? 1 << faults::kCut : 0) |
                          (malformed > 0 ? 1 << faults::kMalformed : 0);

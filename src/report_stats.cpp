@@ -99,20 +99,37 @@ void group_by_config(const Campaign& campaign, Array<std::uint32_t>& grouped, Ar
     for (const std::uint32_t r : campaign.deciding) grouped[next[campaign.recordings[r].config]++] = r;
 }
 
+// The channel's quantity in the recording, NaN for a ramp's channel, which
+// has no pedestal or noise to measure.
+float measured(const Campaign& campaign, std::uint32_t recording, int chan, Quantity quantity)
+{
+    if (campaign.recordings[recording].ramps >> chan & 1) return NAN;
+    return value_of(channels_of(campaign, recording)[chan], quantity);
+}
+
+std::size_t ramp_channels(const Campaign& campaign, const std::uint32_t* recordings, std::size_t count)
+{
+    std::size_t ramps = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::uint32_t bits = campaign.recordings[recordings[i]].ramps; bits != 0; bits &= bits - 1) ++ramps;
+    }
+    return ramps;
+}
+
 // The spread of one channel's quantity over the recordings, and its outliers.
 void measure_channel(const Campaign& campaign, const std::uint32_t* recordings, std::size_t count, int chan,
                      Quantity quantity, Array<float>& values, Array<float>& scratch, Distributions& found)
 {
     values.clear();
     for (std::size_t i = 0; i < count; ++i) {
-        const float value = value_of(channels_of(campaign, recordings[i])[chan], quantity);
+        const float value = measured(campaign, recordings[i], chan, quantity);
         if (!std::isnan(value)) values.push(value);
     }
     scratch.resize(values.size(), 0);
     const Spread spread = spread_of(values.begin(), values.size(), scratch.begin());
     found.spreads[spread_at(campaign.recordings[recordings[0]].config, chan, quantity)] = spread;
     for (std::size_t i = 0; i < count; ++i) {
-        const float value = value_of(channels_of(campaign, recordings[i])[chan], quantity);
+        const float value = measured(campaign, recordings[i], chan, quantity);
         if (std::isnan(value) || !is_outlier(spread, value)) continue;
         const Outlier outlier = {recordings[i], static_cast<std::uint8_t>(chan), static_cast<std::uint8_t>(quantity),
                                  static_cast<float>(deviations(spread, value))};
@@ -125,6 +142,7 @@ void measure_channel(const Campaign& campaign, const std::uint32_t* recordings, 
 void measure(const Campaign& campaign, Distributions& found)
 {
     found.spreads.resize(spread_at(campaign.configs.size(), 0, kPedestal), Spread());
+    found.ramps.resize(campaign.configs.size(), 0);
     Array<std::uint32_t> grouped;
     Array<std::size_t> starts;
     group_by_config(campaign, grouped, starts);
@@ -132,6 +150,7 @@ void measure(const Campaign& campaign, Distributions& found)
     for (std::uint32_t config = 0; config < campaign.configs.size(); ++config) {
         const std::size_t count = starts[config + 1] - starts[config];
         if (count == 0) continue;
+        found.ramps[config] = ramp_channels(campaign, grouped.begin() + starts[config], count);
         for (int chan = 0; chan < kChannels; ++chan) {
             for (const Quantity quantity : {kPedestal, kNoise}) {
                 measure_channel(campaign, grouped.begin() + starts[config], count, chan, quantity, values, scratch,

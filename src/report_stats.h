@@ -62,12 +62,15 @@ struct Distributions {
     Array<Spread> spreads;
     // Every outlier, the farthest first.
     Array<Outlier> outliers;
+    // By configuration: the channels of its deciding recordings left out as
+    // a ramp's (see kRampSpan).
+    Array<std::size_t> ramps;
 };
 
 std::size_t spread_at(std::uint32_t config, int channel, Quantity quantity);
 
 // The spreads of each configuration's channels over its deciding
-// recordings, NaN left out, and their outliers.
+// recordings, NaN and ramps left out, and their outliers.
 void measure(const Campaign& campaign, Distributions& distributions);
 
 float value_of(const Channel& channel, Quantity quantity);

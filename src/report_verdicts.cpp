@@ -67,7 +67,11 @@ void put_reasons(const Campaign& campaign, std::uint32_t chip, Text& text)
 void count(const Campaign& campaign, Counts& counts)
 {
     counts = Counts();
-    for (const Recording& recording : campaign.recordings) counts.recordings += has_rows(recording);
+    for (const Recording& recording : campaign.recordings) {
+        if (!has_rows(recording)) continue;
+        ++counts.recordings;
+        counts.unnamed_recordings += !campaign.chips[recording.chip].named;
+    }
     counts.set_aside = campaign.set_aside.size();
     counts.chips = campaign.chips.size();
     for (const bool named : campaign.config_named) counts.configs += named;

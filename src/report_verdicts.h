@@ -24,6 +24,7 @@ struct Counts {
     std::size_t finding_chips[faults::kFindings];
     std::size_t chips_missing_configs;
     std::size_t unnamed_chips;  // named after a recording whose name does not follow the naming
+    std::size_t unnamed_recordings;  // whose names do not follow the naming
 };
 
 void count(const Campaign& campaign, Counts& counts);

@@ -21,7 +21,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 // The diagnostics' name.
 extern const char kProgramName[] = "tavrin-report";
@@ -49,9 +51,10 @@ const char kHelp[] =
     "\n"
     "Each FILE holds recording, channel or code rows of tavrin-survey, its header\n"
     "first; - or no FILE is standard input. One summary line goes to standard\n"
-    "error. Exit status: 0 when the page (and verdicts) were written, 1 when an\n"
-    "input was refused (then nothing is written) or an output failed, 2 for a\n"
-    "usage error. See tavrin-report(1).\n";
+    "error, after a warning for what the rows leave unseen (no recording rows,\n"
+    "names outside the naming). Exit status: 0 when the page (and verdicts)\n"
+    "were written, 1 when an input was refused (then nothing is written) or an\n"
+    "output failed, 2 for a usage error. See tavrin-report(1).\n";
 const char kVersion[] =
     "tavrin-report (tavrin) " TAVRIN_VERSION "\n"
     "Copyright (c) 2026 The tavrin developers\n"
@@ -86,12 +89,27 @@ int open_input(const char* path)
     return fd;
 }
 
+// The kinds of rows given, a bit each.
+typedef unsigned Kinds;
+
+bool given(Kinds kinds, rows::Kind kind)
+{
+    return (kinds >> kind & 1) != 0;
+}
+
+// Channel rows without recording rows, which alone show the recordings
+// that were unreadable, cut or malformed.
+bool recording_rows_missing(Kinds kinds)
+{
+    return given(kinds, rows::kChannels) && !given(kinds, rows::kRecordings);
+}
+
 // Reads one input into the campaign. A file of code rows other than
 // standard input is only recognised while deferring: it is read once
 // every other file has been, so that only the code rows of channels with
 // a fault need be kept. Returns 0, or 1 after reporting a fault.
 int read_input(const report::Source& source, bool deferring, report::Campaign& campaign, bool& deferred,
-               bool& codes_given)
+               Kinds& kinds)
 {
     const int fd = open_input(source.path);
     if (fd < 0) return 1;
@@ -99,7 +117,7 @@ int read_input(const report::Source& source, bool deferring, report::Campaign& c
     rows::Kind kind;
     int status = report::read_header(reader, source.path, kind);
     if (status == 0) {
-        codes_given |= kind == rows::kCodes;
+        kinds |= 1u << kind;
         deferred = deferring && kind == rows::kCodes && !is_standard(source.path);
         if (!deferred) status = report::read_rows(reader, kind, source, campaign);
     }
@@ -107,18 +125,18 @@ int read_input(const report::Source& source, bool deferring, report::Campaign& c
     return status;
 }
 
-int read_inputs(const char* const* paths, int count, report::Campaign& campaign, bool& codes_given)
+int read_inputs(const char* const* paths, int count, report::Campaign& campaign, Kinds& kinds)
 {
     int status = 0;
     report::Array<int> deferred;
     for (int i = 0; i < count; ++i) {
         bool later = false;
-        status |= read_input({paths[i], static_cast<std::uint32_t>(i), false}, true, campaign, later, codes_given);
+        status |= read_input({paths[i], static_cast<std::uint32_t>(i), false}, true, campaign, later, kinds);
         if (later) deferred.push(i);
     }
     for (const int i : deferred) {
         bool later = false;
-        status |= read_input({paths[i], static_cast<std::uint32_t>(i), true}, false, campaign, later, codes_given);
+        status |= read_input({paths[i], static_cast<std::uint32_t>(i), true}, false, campaign, later, kinds);
     }
     // A file refused part-way leaves its last recording short of rows.
     if (status == 0) status = report::check_channel_rows(campaign, paths);
@@ -127,6 +145,39 @@ int read_inputs(const char* const* paths, int count, report::Campaign& campaign,
 }
 
 // --- writing --------------------------------------------------------------------
+
+// "2026-03-05T14:07:09+01:00"
+typedef char Stamp[32];
+
+// The time the page is made: now, in local time; or, with
+// SOURCE_DATE_EPOCH set to seconds since the epoch, that time in UTC, so
+// that a page can be made again byte for byte. False when it cannot be told.
+bool page_time(std::tm& parts)
+{
+    const char* const fixed = std::getenv("SOURCE_DATE_EPOCH");
+    char* end = nullptr;
+    const long long seconds = fixed != nullptr ? std::strtoll(fixed, &end, 10) : -1;
+    if (fixed != nullptr && *fixed != '\0' && *end == '\0' && seconds >= 0) {
+        const std::time_t when = static_cast<std::time_t>(seconds);
+        return gmtime_r(&when, &parts) != nullptr;
+    }
+    const std::time_t now = std::time(nullptr);
+    return localtime_r(&now, &parts) != nullptr;
+}
+
+void stamp(Stamp& text)
+{
+    std::tm parts;
+    char offset[8];
+    // strftime writes the offset +0100; ISO 8601's extended form is +01:00.
+    if (!page_time(parts) || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts) == 0 ||
+        std::strftime(offset, sizeof offset, "%z", &parts) != 5) {
+        std::snprintf(text, sizeof text, "at an unknown time");
+        return;
+    }
+    const std::size_t length = std::strlen(text);
+    std::snprintf(text + length, sizeof text - length, "%.3s:%.2s", offset, offset + 3);
+}
 
 // Writes the outputs, each whole or not at all: both temporary files are
 // written before either is put in place, and once one fails to go in
@@ -146,11 +197,24 @@ int write_outputs(report::Output* outputs, int count)
     return 0;
 }
 
+// What the rows cannot show, one line each, before the summary line.
+void warn(Kinds kinds, const report::Counts& counts)
+{
+    if (recording_rows_missing(kinds)) {
+        std::fprintf(stderr, "%s: no recording rows: unreadable, cut and malformed recordings are not seen\n",
+                     kProgramName);
+    }
+    if (counts.unnamed_recordings > 0) {
+        std::fprintf(stderr, "%s: %zu recordings named outside the naming, each a chip of its own (see --names)\n",
+                     kProgramName, counts.unnamed_recordings);
+    }
+}
+
 int report_campaign(const Options& options, const regex_t& naming, const char* const* paths, int count)
 {
     report::Campaign campaign;
-    bool codes_given = false;
-    if (read_inputs(paths, count, campaign, codes_given) != 0) return 1;
+    Kinds kinds = 0;
+    if (read_inputs(paths, count, campaign, kinds) != 0) return 1;
     report::name_chips(campaign, naming);
     report::decide(campaign);
     report::Distributions distributions;
@@ -158,11 +222,19 @@ int report_campaign(const Options& options, const regex_t& naming, const char* c
     report::Counts counts;
     report::count(campaign, counts);
     report::Text page, verdicts;
-    const report::PageFacts facts = {static_cast<std::size_t>(count), codes_given, TAVRIN_VERSION};
+    Stamp made;
+    stamp(made);
+    const report::PageFacts facts = {static_cast<std::size_t>(count),
+                                     paths,
+                                     given(kinds, rows::kCodes),
+                                     recording_rows_missing(kinds),
+                                     made,
+                                     TAVRIN_VERSION};
     report::write_page(page, campaign, distributions, counts, facts);
     report::Output outputs[2] = {{options.page, &page, -1, {}}, {options.verdicts, &verdicts, -1, {}}};
     if (options.verdicts != nullptr) report::write_verdicts(campaign, verdicts);
     const int status = write_outputs(outputs, options.verdicts != nullptr ? 2 : 1);
+    warn(kinds, counts);
     std::fprintf(stderr, "%zu recordings, %zu chips: %zu to scrap, %zu to re-test, %zu good\n", counts.recordings,
                  counts.chips, counts.verdicts[faults::kScrap], counts.verdicts[faults::kRetest],
                  counts.verdicts[faults::kGood]);

@@ -44,20 +44,38 @@ std::string channel_rows(const std::string& name, const std::map<int, std::strin
     return rows;
 }
 
-// A recording row: status, unfinished, malformed lines and the faults column.
+// A recording row: status, unfinished, malformed lines and the faults
+// column; every channel's codes from lowest to highest.
 std::string recording_row(const std::string& name, int status, int unfinished, int malformed,
-                          const std::string& faults = "")
+                          const std::string& faults = "", int lowest = 7, int highest = 7)
 {
-    std::string numbers, bits, decimals;
+    std::string lows, highs, numbers, bits, decimals;
     for (int chan = 0; chan < 32; ++chan) {
         const std::string comma = chan ? "," : "";
+        lows += comma + std::to_string(lowest);
+        highs += comma + std::to_string(highest);
         numbers += comma + "7";
         bits += comma + "0000000000";
         decimals += comma + "7.000";
     }
-    return name + "\t" + std::to_string(status) + "\t400\t" + std::to_string(unfinished) + "\t\t\t" + numbers + "\t" +
-           numbers + "\t" + numbers + "\t" + bits + "\t" + bits + "\t" + std::to_string(malformed) + "\t0\t8\t" +
+    return name + "\t" + std::to_string(status) + "\t400\t" + std::to_string(unfinished) + "\t\t\t" + lows + "\t" +
+           highs + "\t" + numbers + "\t" + bits + "\t" + bits + "\t" + std::to_string(malformed) + "\t0\t8\t" +
            decimals + "\t" + decimals + "\t" + faults + "\n";
+}
+
+// Channel rows whose every channel's codes run from lowest to highest.
+std::string spanning(const std::string& rows, int lowest, int highest)
+{
+    return std::regex_replace(rows, std::regex("\t40\t90\t"),
+                              "\t" + std::to_string(lowest) + "\t" + std::to_string(highest) + "\t");
+}
+
+// Every channel's pedestal the same.
+std::map<int, std::string> pedestals_of(const std::string& mean)
+{
+    std::map<int, std::string> means;
+    for (int chan = 0; chan < 32; ++chan) means[chan] = mean;
+    return means;
 }
 
 std::string channels_file(const std::string& rows)
@@ -94,14 +112,38 @@ std::string summary(int recordings, int chips, int scrap, int retest, int good)
 
 const std::string kVerdictsHeader = "chip\tverdict\treasons\n";
 
+// The warnings before the summary line.
+const std::string kNoRecordingRows =
+    "tavrin-report: no recording rows: unreadable, cut and malformed recordings are not seen\n";
+
+std::string outside_naming(int recordings)
+{
+    return "tavrin-report: " + std::to_string(recordings) +
+           " recordings named outside the naming, each a chip of its own (see --names)\n";
+}
+
+// Whether the page holds each fragment, or, for one that starts with !,
+// holds the rest nowhere.
+void expect_fragments(const std::string& page, const std::vector<std::string>& fragments, const std::string& name)
+{
+    for (const std::string& fragment : fragments) {
+        if (fragment.rfind("!", 0) == 0) {
+            EXPECT_EQ(page.find(fragment.substr(1)), std::string::npos) << name << ": " << fragment;
+        } else {
+            EXPECT_NE(page.find(fragment), std::string::npos) << name << ": " << fragment;
+        }
+    }
+}
+
 class Report : public ScratchDir {};
 
 struct VerdictCase {
     const char* name;
     std::map<std::string, std::string> files;
     std::vector<std::string> args;
-    std::string summary;
+    std::string summary;   // standard error: the warnings and the summary line
     std::string verdicts;  // the rows after the header
+    std::vector<std::string> page = {};  // fragments, as expect_fragments takes them
     Child child = {};
 };
 
@@ -114,17 +156,39 @@ TEST_F(Report, VerdictsFollowTheRows)
     const std::string stuck = channel_rows(station("7", a), {{12, "stuck1:1,stuck1:2"}, {3, "stuck0:9"}});
     const std::string early_stuck = channel_rows(station("7", a, "081000"), {{4, "dead"}});
     const std::string later_good = channel_rows(station("7", a, "101000"));
+    // Ten chips whose pedestals run from 0 to 90, and chip 99, whose codes
+    // run from 0 to highest, its mean 512 and its channel 5 dead.
+    const auto sweeping = [&a](int highest) {
+        std::string rows;
+        for (int chip = 0; chip < 10; ++chip) {
+            rows += channel_rows(station(std::to_string(chip), a), {}, pedestals_of(std::to_string(chip * 10) + ".000"));
+        }
+        return channels_file(rows + spanning(channel_rows(station("99", a), {{5, "dead"}}, pedestals_of("512.000")), 0, highest));
+    };
+    std::map<int, std::string> silent;
+    std::string silent_reasons;
+    for (int chan = 0; chan < 32; ++chan) {
+        silent[chan] = "no-data";
+        silent_reasons += (chan ? "," : "") + a + ":" + std::to_string(chan) + ":no-data";
+    }
+    const std::string tens_good = "0\tgood\t\n1\tgood\t\n2\tgood\t\n3\tgood\t\n4\tgood\t\n5\tgood\t\n6\tgood\t\n7\tgood\t\n"
+                                  "8\tgood\t\n9\tgood\t\n";
+    const std::string w = kNoRecordingRows;
     write_file("inputs", "");
     const std::vector<VerdictCase> cases = {
         {"good in both configurations, the configuration's underscores kept",
-         {{"c.tsv", channels_file(channel_rows(station("7", a)) + good_b)}}, {"c.tsv"}, summary(2, 1, 0, 0, 1),
-         "7\tgood\t\n"},
+         {{"c.tsv", channels_file(channel_rows(station("7", a)) + good_b)}}, {"c.tsv"}, w + summary(2, 1, 0, 0, 1),
+         "7\tgood\t\n", {"<p class=\"warn\">No recording rows were given", "files of tavrin-survey's rows (c.tsv); made "}},
         {"stuck bits and a channel's bits in order", {{"c.tsv", channels_file(stuck + good_b)}}, {"c.tsv"},
-         summary(2, 1, 1, 0, 0), "7\tscrap\t" + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n"},
+         w + summary(2, 1, 1, 0, 0), "7\tscrap\t" + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n"},
         {"dead", {{"c.tsv", channels_file(channel_rows(station("7", a), {{0, "dead"}}))}}, {"c.tsv"},
-         summary(1, 1, 1, 0, 0), "7\tscrap\t" + a + ":0:dead\n"},
+         w + summary(1, 1, 1, 0, 0), "7\tscrap\t" + a + ":0:dead\n"},
         {"never-low and no data", {{"c.tsv", channels_file(channel_rows(station("7", a), {{5, "never-low"}, {31, "no-data"}}))}},
-         {"c.tsv"}, summary(1, 1, 0, 1, 0), "7\tre-test\t" + a + ":5:never-low," + a + ":31:no-data\n"},
+         {"c.tsv"}, w + summary(1, 1, 0, 1, 0), "7\tre-test\t" + a + ":5:never-low," + a + ":31:no-data\n"},
+        {"a recording without data counts against none of its channels in the faults per channel",
+         {{"c.tsv", channels_file(channel_rows(station("7", a), silent) + channel_rows(station("8", a), {{3, "no-data"}}))}},
+         {"c.tsv"}, w + summary(2, 2, 0, 2, 0), "7\tre-test\t" + silent_reasons + "\n8\tre-test\t" + a + ":3:no-data\n",
+         {"<title>channel 3: 1 faults (no-data 1)</title>", "!<title>channel 0: 1 faults"}},
         {"unreadable, cut, malformed, from recording rows alone",
          {{"r.tsv", recordings_file(recording_row(station("1", a), 1, 0, 0, "0:no-data") +
                                     recording_row(station("2", a), 0, 1, 0) + recording_row(station("3", a), 0, 0, 2))}},
@@ -134,40 +198,65 @@ TEST_F(Report, VerdictsFollowTheRows)
         {"a scrap outweighs a re-test; recording and channel rows of one recording",
          {{"c.tsv", channels_file(stuck)}, {"r.tsv", recordings_file(recording_row(station("7", a), 0, 1, 0, "12:stuck1:1"))}},
          {"r.tsv", "c.tsv"}, summary(1, 1, 1, 0, 0),
-         "7\tscrap\t" + a + ":cut," + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n"},
+         "7\tscrap\t" + a + ":cut," + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n",
+         {"!No recording rows were given"}},
         {"the latest by name decides, the earlier counts as a recording",
-         {{"c.tsv", channels_file(later_good + early_stuck)}}, {"c.tsv"}, summary(2, 1, 0, 0, 1), "7\tgood\t\n"},
+         {{"c.tsv", channels_file(later_good + early_stuck)}}, {"c.tsv"}, w + summary(2, 1, 0, 0, 1), "7\tgood\t\n",
+         {"<span>recordings (1 earlier one set aside)</span>"}},
         {"the latest by name decides, whatever the order of the files",
          {{"c.tsv", channels_file(early_stuck)}, {"d.tsv", channels_file(channel_rows(station("7", a, "071000")))}},
-         {"c.tsv", "d.tsv"}, summary(2, 1, 1, 0, 0), "7\tscrap\t" + a + ":4:dead\n"},
+         {"c.tsv", "d.tsv"}, w + summary(2, 1, 1, 0, 0), "7\tscrap\t" + a + ":4:dead\n"},
         {"a configuration missing is said, not judged",
          {{"c.tsv", channels_file(channel_rows(station("7", a)) + good_b + channel_rows(station("8", a)))}}, {"c.tsv"},
-         summary(3, 2, 0, 0, 2), "7\tgood\t\n8\tgood\t\n"},
+         w + summary(3, 2, 0, 0, 2), "7\tgood\t\n8\tgood\t\n"},
         {"a recording given twice counts once; headers repeated inside a file",
          {{"c.tsv", channels_file(stuck) + header(rows::kChannels) + stuck}, {"d.tsv", channels_file(stuck)}},
-         {"c.tsv", "d.tsv", "c.tsv"}, summary(1, 1, 1, 0, 0),
-         "7\tscrap\t" + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n"},
+         {"c.tsv", "d.tsv", "c.tsv"}, w + summary(1, 1, 1, 0, 0),
+         "7\tscrap\t" + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n",
+         {"from 3 files of tavrin-survey's rows (c.tsv, d.tsv, c.tsv); made "}},
         {"directories and a compression suffix aside; chips by number",
          {{"c.tsv", channels_file(channel_rows("run/x_1/" + station("171471", a) + ".gz") +
                                   channel_rows("/t\\\\/" + station("99", a)))}},
-         {"c.tsv"}, summary(2, 2, 0, 0, 2), "99\tgood\t\n171471\tgood\t\n"},
+         {"c.tsv"}, w + summary(2, 2, 0, 0, 2), "99\tgood\t\n171471\tgood\t\n"},
+        {"a file beside a recording is no recording of its chip, a compressed recording is",
+         {{"c.tsv", channels_file(channel_rows(station("7", a)) +
+                                  channel_rows(station("7", a, "101000") + ".report", {{3, "dead"}}) +
+                                  channel_rows(station("7", a, "111000") + ".md5") + channel_rows(station("8", a) + ".zstd") +
+                                  channel_rows(station("9", a) + ".bz2", {{2, "dead"}}))}},
+         {"c.tsv"}, w + outside_naming(2) + summary(5, 5, 2, 0, 3),
+         "7\tgood\t\n8\tgood\t\n9\tscrap\t" + a + ":2:dead\n" + station("7", a, "101000") + ".report\tscrap\t-:3:dead\n" +
+             station("7", a, "111000") + ".md5\tgood\t\n"},
         {"a name out of the naming is a chip of its own, escaped",
          {{"c.tsv", channels_file(channel_rows("d/odd\\tname.txt", {{3, "dead"}}) + channel_rows(station("7", a)))}},
-         {"c.tsv"}, summary(2, 2, 1, 0, 1), "7\tgood\t\nd/odd\\tname.txt\tscrap\t-:3:dead\n"},
+         {"c.tsv"}, w + outside_naming(1) + summary(2, 2, 1, 0, 1), "7\tgood\t\nd/odd\\tname.txt\tscrap\t-:3:dead\n"},
         {"names by a pattern", {{"c.tsv", channels_file(channel_rows("x/chip42-cold.txt", {{1, "never-low"}}))}},
-         {"--names=^chip([0-9]+)-(.*)\\.txt$", "c.tsv"}, summary(1, 1, 0, 1, 0), "42\tre-test\tcold:1:never-low\n"},
-        {"standard input", {{"c.tsv", channels_file(stuck)}}, {}, summary(1, 1, 1, 0, 0),
+         {"--names=^chip([0-9]+)-(.*)\\.txt$", "c.tsv"}, w + summary(1, 1, 0, 1, 0), "42\tre-test\tcold:1:never-low\n"},
+        {"standard input", {{"c.tsv", channels_file(stuck)}}, {}, w + summary(1, 1, 1, 0, 0),
          "7\tscrap\t" + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n",
+         {"files of tavrin-survey's rows (standard input); made "},
          {kAllOpen, RLIM_INFINITY, false, RLIM_INFINITY, "c.tsv"}},
         {"code rows alone make no recording",
          {{"k.tsv", header(rows::kCodes) + station("9", a) + "\t0\t5\t3\n"}, {"c.tsv", channels_file(good_b)}},
-         {"k.tsv", "c.tsv"}, summary(1, 1, 0, 0, 1), "7\tgood\t\n"},
+         {"k.tsv", "c.tsv"}, w + summary(1, 1, 0, 0, 1), "7\tgood\t\n"},
+        {"channels whose codes span 512 are a ramp's, left out of pedestal and noise, whose axes start at 0",
+         {{"c.tsv", sweeping(512)}}, {"c.tsv"}, w + summary(11, 11, 1, 0, 10), tens_good + "99\tscrap\t" + a + ":5:dead\n",
+         {"Left out as ramps: 32 channels (" + a + " 32), ", "<h3>Outliers <small>0, ", "!class=\"ax\">-"}},
+        {"channels whose codes span 511 are measured; an outlier's verdict",
+         {{"c.tsv", sweeping(511)}}, {"c.tsv"}, w + summary(11, 11, 1, 0, 10), tens_good + "99\tscrap\t" + a + ":5:dead\n",
+         {"Left out as ramps: 0 channels, ", "<h3>Outliers <small>32, ",
+          "<tr><td>99</td><td><span class=\"tag v2\">scrap</span></td><td>" + a + "</td>"}},
+        {"a ramp by its recording row; a recording without codes is none",
+         {{"r.tsv", recordings_file(recording_row(station("1", a), 0, 0, 0) + recording_row(station("2", a), 0, 0, 0, "", 0, 512) +
+                                    recording_row(station("3", a), 1, 0, 0, "", 1024, -1))}},
+         {"r.tsv"}, summary(3, 3, 0, 1, 2), "1\tgood\t\n2\tgood\t\n3\tre-test\t" + a + ":unreadable\n",
+         {"Left out as ramps: 32 channels (" + a + " 32), "}},
     };
     for (const VerdictCase& c : cases) {
         const Outcome outcome = report(c.files, c.args, c.child);
         EXPECT_EQ(outcome.status, 0) << c.name;
         EXPECT_EQ(outcome.err, c.summary) << c.name;
         EXPECT_EQ(slurp("v.tsv"), kVerdictsHeader + c.verdicts) << c.name;
+        expect_fragments(slurp("page.html"), c.page, c.name);
         for (const auto& entry : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(entry);
     }
 }
@@ -347,9 +436,10 @@ TEST_F(Report, CommandLine)
          "tavrin-report: the page and the verdicts cannot both go to standard output\n" + more},
         {{"none.tsv", "c.tsv"}, 1, "tavrin-report: none.tsv: No such file or directory\n"},
         {{"-o", "nodir/page.html", "c.tsv"}, 1,
-         "tavrin-report: nodir/page.html: No such file or directory\n" + summary(1, 1, 0, 0, 1)},
-        {{"-o", "/dev/full", "c.tsv"}, 1, "tavrin-report: /dev/full: No space left on device\n" + summary(1, 1, 0, 0, 1)},
-        {{"-o", "page.html", "--verdicts=-", "c.tsv"}, 0, summary(1, 1, 0, 0, 1)},
+         "tavrin-report: nodir/page.html: No such file or directory\n" + kNoRecordingRows + summary(1, 1, 0, 0, 1)},
+        {{"-o", "/dev/full", "c.tsv"}, 1,
+         "tavrin-report: /dev/full: No space left on device\n" + kNoRecordingRows + summary(1, 1, 0, 0, 1)},
+        {{"-o", "page.html", "--verdicts=-", "c.tsv"}, 0, kNoRecordingRows + summary(1, 1, 0, 0, 1)},
     };
     for (const UsageCase& c : cases) {
         const Outcome outcome = run(kReport, c.args);
@@ -382,7 +472,7 @@ TEST_F(Report, OutputsAreReplacedWholeOrNotAtAll)
         EXPECT_EQ(outcome.status, 1) << failure;
         const bool second = failure.find("when=2") != std::string::npos;
         EXPECT_EQ(outcome.err, "tavrin-report: " + std::string(second ? "v.tsv" : "page.html") + ": " + reason + "\n" +
-                                   summary(1, 1, 1, 0, 0)) << failure;
+                                   kNoRecordingRows + summary(1, 1, 1, 0, 0)) << failure;
         // Only a failure of the second rename leaves the new page in place.
         EXPECT_EQ(slurp("page.html").substr(0, 9), second ? "<!DOCTYPE" : "old page") << failure;
         EXPECT_EQ(slurp("v.tsv"), "old verdicts") << failure;
@@ -455,11 +545,17 @@ TEST_F(Report, ThePageIsWholeAndSelfContained)
     }
     const Outcome outcome = report({{"c.tsv", channels_file(channels)}, {"k.tsv", codes}}, {"k.tsv", "c.tsv"});
     ASSERT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(outcome.err, summary(79, 40, 5, 5, 30));
+    EXPECT_EQ(outcome.err, kNoRecordingRows + summary(79, 40, 5, 5, 30));
     const std::string page = slurp("page.html");
     EXPECT_LT(page.size(), 1u << 20);
     EXPECT_EQ(tile(page, "to scrap") + " " + tile(page, "to re-test") + " " + tile(page, "good") + " " +
                   tile(page, "chips"), "5 5 30 40");
+    // Each part of the yield bar has its count and share beneath the bar,
+    // and in it only where they fit: an eighth of the bar is too narrow.
+    expect_fragments(page,
+                     {"</span>scrap 5 (12.5 %)</span>", "</span>re-test 5 (12.5 %)</span>", "</span>good 30 (75.0 %)</span>",
+                      "class=\"on\">good 30 (75.0 %)</text>", "!class=\"on\">scrap", "!class=\"on\">re-test"},
+                     "the yield bar");
     std::size_t at = 0;
     for (const std::string section : {"verdict", "map", "spread", "lists"}) {
         const std::size_t found = page.find("<section id=\"" + section + "\">");
@@ -492,6 +588,25 @@ TEST_F(Report, ThePageIsWholeAndSelfContained)
     } else {
         std::cout << "skipped: tidy, which is missing\n";
     }
+}
+
+// The page's header says when it was made: now, in local time, or at
+// SOURCE_DATE_EPOCH, in UTC, when the page is made again byte for byte.
+TEST_F(Report, ThePageSaysWhenItWasMade)
+{
+    write_file("c.tsv", channels_file(channel_rows(station("7", "cfg"))));
+    const auto made = [](const std::vector<std::string>& settings, const std::string& page) {
+        Command command = {"env", "-u", "SOURCE_DATE_EPOCH"};
+        command.insert(command.end(), settings.begin(), settings.end());
+        command.insert(command.end(), kReport.begin(), kReport.end());
+        EXPECT_EQ(run(command, {"-o", page, "c.tsv"}).status, 0) << page;
+        return slurp(page);
+    };
+    const std::regex local_time("made <span class=\"nw\">[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\+03:00</span> by tavrin-report ");
+    EXPECT_TRUE(std::regex_search(made({"TZ=UTC-3"}, "now.html"), local_time));
+    const std::string fixed = made({"TZ=UTC-3", "SOURCE_DATE_EPOCH=1767225600"}, "fixed.html");
+    EXPECT_NE(fixed.find("made <span class=\"nw\">2026-01-01T00:00:00+00:00</span> by tavrin-report "), std::string::npos);
+    EXPECT_EQ(made({"SOURCE_DATE_EPOCH=1767225600"}, "again.html"), fixed);
 }
 
 // --- in-process ---------------------------------------------------------------------
