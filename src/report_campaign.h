@@ -48,12 +48,14 @@ struct Recording {
     Place last_channel_row;
 };
 
-// One code row: how many values of a recording's channel had the code.
+// One code row: how many values of a recording's channel had the code, and
+// the index among the inputs of the file that gave it.
 struct CodeCount {
     std::uint32_t recording;
     std::uint16_t channel;
     std::uint16_t code;
     std::uint64_t count;
+    std::uint32_t file;
 };
 
 struct Chip {

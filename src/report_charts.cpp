@@ -77,16 +77,23 @@ struct Axis {
     double step;
 };
 
+// The powers of ten that a step may take, far beyond what codes and counts
+// need: the bounds end the search whatever the values.
+const int kStepPowers = 300;
+
 Axis axis_for(double low, double high, int ticks)
 {
     if (!(high > low)) {
-        low -= 1;
-        high += 1;
+        // A unit either side of the value, or a millionth of it where a
+        // unit would be lost in its size.
+        const double half = std::max(1.0, (low < 0 ? -low : low) * 1e-6);
+        low -= half;
+        high += half;
     }
     double step = 1;
     const double rough = (high - low) / ticks;
-    while (step > rough) step /= 10;
-    while (step * 10 <= rough) step *= 10;
+    for (int power = 0; power < kStepPowers && step > rough; ++power) step /= 10;
+    for (int power = 0; power < kStepPowers && step * 10 <= rough; ++power) step *= 10;
     step *= rough <= step ? 1 : rough <= 2 * step ? 2 : rough <= 5 * step ? 5 : 10;
     const Axis axis = {step * floor_of(low / step), step * -floor_of(-high / step), step};
     return axis;
@@ -100,11 +107,17 @@ int decimals_for(double step)
     return decimals;
 }
 
-// Horizontal grid lines and their labels at the left of a plot.
+// Horizontal grid lines and their labels at the left of a plot, at most
+// kMaxGridLines of them. The ticks are counted, not summed: a sum whose
+// step is lost in the size of the values would never reach the top.
+const int kMaxGridLines = 20;
+
 void y_grid(Text& text, const Axis& axis, double left, double right, double top, double bottom)
 {
     const int decimals = decimals_for(axis.step);
-    for (double tick = axis.low; tick <= axis.high + axis.step / 2; tick += axis.step) {
+    const double steps = (axis.high - axis.low) / axis.step;
+    for (int line = 0; line <= steps + 0.5 && line < kMaxGridLines; ++line) {
+        const double tick = axis.low + line * axis.step;
         const double y = bottom - (tick - axis.low) / (axis.high - axis.low) * (bottom - top);
         text.format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" class=\"grid\"/>", left, y, right, y);
         char words[32];

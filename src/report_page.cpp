@@ -409,7 +409,7 @@ void evidence_cell(Text& text, const Campaign& campaign, const ListRow& row, con
 {
     text.add("<td>");
     const int chan = first_channel(row.channels);
-    const CodeCount key = {row.recording, static_cast<std::uint16_t>(chan), 0, 0};
+    const CodeCount key = {row.recording, static_cast<std::uint16_t>(chan), 0, 0, 0};
     const auto same_channel = [](const CodeCount& a, const CodeCount& b) {
         return a.recording != b.recording ? a.recording < b.recording : a.channel < b.channel;
     };

@@ -111,6 +111,13 @@ bool read_decimal(const Field& field, float& value)
     return true;
 }
 
+// A channel's mean or rms, of codes from 0 to 1023 and so within those
+// bounds itself, or nan.
+bool read_measure(const Field& field, float& value)
+{
+    return read_decimal(field, value) && !(value < 0 || value > kMaxCode);
+}
+
 // Ten binary digits, bit 9 first, or - for a channel without codes.
 bool read_bits(const Field& field)
 {
@@ -192,7 +199,7 @@ bool refuse(Reason& reason, rows::Kind kind, int column, const Field& field, con
 
 const char kCount[] = "a count";
 const char kIntegerOrNan[] = "an integer or nan";
-const char kDecimal[] = "a number or nan";
+const char kMeasure[] = "a number from 0 to 1023 or nan";
 const char kFlag[] = "0 or 1";
 const char kBits[] = "ten binary digits or -";
 const char kChannel[] = "a channel from 0 to 31";
@@ -232,8 +239,8 @@ bool read_channel_row(const Field* f, Names& names, Campaign& campaign, const Pl
     }
     if (!read_integer_or_nan(f[4], kNoMinimum, lowest)) return refuse(reason, kind, 4, f[4], kIntegerOrNan);
     if (!read_integer_or_nan(f[5], kNoMaximum, highest)) return refuse(reason, kind, 5, f[5], kIntegerOrNan);
-    if (!read_decimal(f[6], channel.mean)) return refuse(reason, kind, 6, f[6], kDecimal);
-    if (!read_decimal(f[7], channel.rms)) return refuse(reason, kind, 7, f[7], kDecimal);
+    if (!read_measure(f[6], channel.mean)) return refuse(reason, kind, 6, f[6], kMeasure);
+    if (!read_measure(f[7], channel.rms)) return refuse(reason, kind, 7, f[7], kMeasure);
     for (int column = 8; column <= 9; ++column) {
         if (!read_bits(f[column])) return refuse(reason, kind, column, f[column], kBits);
     }
@@ -308,8 +315,8 @@ bool read_recording_row(const Field* f, Names& names, Campaign& campaign, Reason
     float* const columns[2] = {means, rmses};
     for (int column = 14; column <= 15; ++column) {
         float* const values = columns[column - 14];
-        if (!read_items(f[column], kChannels, [values](const Field& item, int at) { return read_decimal(item, values[at]); })) {
-            return refuse(reason, kind, column, f[column], "32 numbers or nan");
+        if (!read_items(f[column], kChannels, [values](const Field& item, int at) { return read_measure(item, values[at]); })) {
+            return refuse(reason, kind, column, f[column], "32 numbers from 0 to 1023 or nan");
         }
     }
     if (!read_channel_faults(f[16], sets)) return refuse(reason, kind, 16, f[16], "channel:name items");
@@ -330,7 +337,7 @@ bool read_recording_row(const Field* f, Names& names, Campaign& campaign, Reason
 // Keeps a code row as evidence unless its channel is known to be ok; once
 // every file of other rows has been read (late), a recording that none of
 // them gave is known to have no faults.
-bool read_code_row(const Field* f, Names& names, Campaign& campaign, bool late, Reason& reason)
+bool read_code_row(const Field* f, Names& names, Campaign& campaign, const Source& source, Reason& reason)
 {
     const rows::Kind kind = rows::kCodes;
     int chan;
@@ -339,13 +346,13 @@ bool read_code_row(const Field* f, Names& names, Campaign& campaign, bool late, 
     if (!read_channel(f[1], chan)) return refuse(reason, kind, 1, f[1], kChannel);
     if (!read_count(f[2], code) || code > kMaxCode) return refuse(reason, kind, 2, f[2], "a code from 0 to 1023");
     if (!read_count(f[3], count) || count == 0) return refuse(reason, kind, 3, f[3], "a count above 0");
-    const std::uint32_t r = names.recording(f[0], !late);
+    const std::uint32_t r = names.recording(f[0], !source.late);
     if (r == Interner::kAbsent) return true;
     const Recording& recording = campaign.recordings[r];
     const bool known = recording.summarised || (recording.channel_rows >> chan & 1) != 0;
     if (known && channels_of(campaign, r)[chan].faults == faults::kNoFault) return true;
     const CodeCount kept = {r, static_cast<std::uint16_t>(chan), static_cast<std::uint16_t>(code),
-                            static_cast<std::uint64_t>(count)};
+                            static_cast<std::uint64_t>(count), source.file};
     campaign.codes.push(kept);
     return true;
 }
@@ -376,7 +383,7 @@ bool read_row(rows::Kind kind, const Field* fields, const Source& source, LineNu
     switch (kind) {
     case rows::kRecordings: return read_recording_row(fields, names, campaign, reason);
     case rows::kChannels: return read_channel_row(fields, names, campaign, {source.file, line}, reason);
-    case rows::kCodes: return read_code_row(fields, names, campaign, source.late, reason);
+    case rows::kCodes: return read_code_row(fields, names, campaign, source, reason);
     }
     return false;
 }
@@ -423,9 +430,12 @@ LineReader::Status LineReader::next(const char*& line, std::size_t& length)
             length = newline - begin;
             start_ += length + 1;
             ++number_;
-            return kLine;
+            return length > kMaxLineBytes ? kLongLine : kLine;
         }
-        if (available > kMaxLineBytes) return kLongLine;
+        if (available > kMaxLineBytes) {
+            ++number_;
+            return kLongLine;
+        }
         searched = available;
         const std::size_t before = held_ - start_;
         if (!fill()) return kReadError;
@@ -517,17 +527,29 @@ int check_channel_rows(const Campaign& campaign, const char* const* paths)
 
 void order_codes(Campaign& campaign)
 {
-    const auto key = [](const CodeCount& c) {
-        return std::uint64_t{c.recording} << 32 | std::uint64_t{c.channel} << 16 | c.code;
-    };
-    std::sort(campaign.codes.begin(), campaign.codes.end(),
-                     [&key](const CodeCount& a, const CodeCount& b) { return key(a) < key(b); });
+    Array<CodeCount>& codes = campaign.codes;
+    const auto channel_key = [](const CodeCount& c) { return std::uint64_t{c.recording} << 16 | c.channel; };
+    // By recording, channel, file and code; the count last, so that even
+    // rows of one code that a file gives twice come in one order.
+    std::sort(codes.begin(), codes.end(), [&channel_key](const CodeCount& a, const CodeCount& b) {
+        if (channel_key(a) != channel_key(b)) return channel_key(a) < channel_key(b);
+        if (a.file != b.file) return a.file < b.file;
+        return a.code != b.code ? a.code < b.code : a.count < b.count;
+    });
+    // Of each recording and channel, the rows of the last file that gave
+    // any, which take the place of the earlier files' rows.
     std::size_t kept = 0;
-    for (std::size_t i = 0; i < campaign.codes.size(); ++i) {
-        if (i + 1 < campaign.codes.size() && key(campaign.codes[i + 1]) == key(campaign.codes[i])) continue;
-        campaign.codes[kept++] = campaign.codes[i];
+    for (std::size_t start = 0; start < codes.size();) {
+        std::size_t end = start + 1;
+        while (end < codes.size() && channel_key(codes[end]) == channel_key(codes[start])) ++end;
+        const std::uint32_t last_file = codes[end - 1].file;
+        for (std::size_t i = start; i < end; ++i) {
+            if (codes[i].file != last_file || (i + 1 < end && codes[i + 1].code == codes[i].code)) continue;
+            codes[kept++] = codes[i];
+        }
+        start = end;
     }
-    campaign.codes.resize(kept, CodeCount());
+    codes.resize(kept, CodeCount());
 }
 
 }  // namespace report

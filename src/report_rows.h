@@ -10,8 +10,8 @@
 
 namespace report {
 
-// A file's lines, one at a time, read in large blocks; a line may be of
-// any length that memory holds.
+// A file's lines, one at a time, read in large blocks; a line of more
+// than 1 MiB is refused.
 class LineReader {
 public:
     enum Status { kLine, kEnd, kCutLine, kLongLine, kReadError };
@@ -64,8 +64,9 @@ int read_rows(LineReader& reader, rows::Kind kind, const Source& source, Campaig
 // where its last channel row was read (paths by file index).
 int check_channel_rows(const Campaign& campaign, const char* const* paths);
 
-// Makes the code rows one run per recording and channel, by code, each
-// code once, however often it was given.
+// Makes the code rows one run per recording and channel, by code: those
+// of the last file among the inputs that gave any for it, each code once,
+// however often it was given.
 void order_codes(Campaign& campaign);
 
 }  // namespace report

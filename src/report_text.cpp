@@ -166,13 +166,35 @@ bool writes_in_place(const Output& output, const struct stat& status, bool exist
     return std::strcmp(output.path, "-") == 0 || (exists && !S_ISREG(status.st_mode));
 }
 
-// The temporary file's name: ".<name>.XXXXXX" in the path's directory.
+// Where the new file goes: the path, or the file that it leads to.
+const char* destination(const Output& output)
+{
+    return output.target[0] != '\0' ? output.target : output.path;
+}
+
+// Resolves a path that is a symbolic link into the output's target, so
+// that the file it leads to is replaced and the link stays. Returns 0, or
+// errno when the link leads to no file that a path names: none at all, or
+// one that was removed (behind /proc/self/fd, say).
+int follow_link(Output& output)
+{
+    struct stat link;
+    if (lstat(output.path, &link) != 0 || !S_ISLNK(link.st_mode)) return 0;
+    if (realpath(output.path, output.target) != nullptr) return 0;
+    const int error = errno;
+    output.target[0] = '\0';  // whatever realpath left there
+    return error;
+}
+
+// The temporary file's name: ".<name>.XXXXXX" in the directory of the
+// file to replace.
 int name_temporary(Output& output)
 {
-    const char* const slash = std::strrchr(output.path, '/');
-    const int directory = slash == nullptr ? 0 : static_cast<int>(slash - output.path + 1);
-    const int length = std::snprintf(output.temporary, sizeof output.temporary, "%.*s.%s.XXXXXX", directory,
-                                     output.path, output.path + directory);
+    const char* const path = destination(output);
+    const char* const slash = std::strrchr(path, '/');
+    const int directory = slash == nullptr ? 0 : static_cast<int>(slash - path + 1);
+    const int length = std::snprintf(output.temporary, sizeof output.temporary, "%.*s.%s.XXXXXX", directory, path,
+                                     path + directory);
     return length < 0 || static_cast<std::size_t>(length) >= sizeof output.temporary ? ENAMETOOLONG : 0;
 }
 
@@ -194,10 +216,15 @@ int prepare(Output& output)
 {
     output.fd = -1;
     output.temporary[0] = '\0';
+    output.target[0] = '\0';
     struct stat status;
     const bool exists = stat(output.path, &status) == 0;
     if (writes_in_place(output, status, exists)) return 0;
-    int error = name_temporary(output);
+    int error = follow_link(output);
+    // A link to a file that has no name left is written through, in
+    // place; one that leads to no file at all is refused.
+    if (error != 0) return exists ? 0 : fail(output.path, error);
+    error = name_temporary(output);
     if (error != 0) return fail(output.path, error);
     watch(output);
     const int fd = mkstemp(output.temporary);
@@ -218,7 +245,7 @@ int prepare(Output& output)
 int commit(Output& output)
 {
     if (output.temporary[0] != '\0') {
-        const int error = rename(output.temporary, output.path) == 0 ? 0 : errno;
+        const int error = rename(output.temporary, destination(output)) == 0 ? 0 : errno;
         if (error != 0) discard(output);
         unwatch(output);
         output.temporary[0] = '\0';

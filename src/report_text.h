@@ -34,12 +34,15 @@ private:
 
 // An output on its way: the text written whole to a temporary file beside
 // the path, then renamed into place; or written to standard output ("-")
-// or to a path that is no regular file (a device, a FIFO) at commit.
+// or to a path that is no regular file (a device, a FIFO) at commit. A
+// symbolic link stays: the regular file that it leads to, its target, is
+// the one replaced.
 struct Output {
     const char* path;
     const Text* text;
     int fd;
     char temporary[PATH_MAX];
+    char target[PATH_MAX];  // the path with its links resolved, or empty for the path itself
 };
 
 // Writes the output's temporary file, flushed to the disk; returns 0, or

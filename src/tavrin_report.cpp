@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <regex.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,10 +105,20 @@ bool recording_rows_missing(Kinds kinds)
     return given(kinds, rows::kChannels) && !given(kinds, rows::kRecordings);
 }
 
-// Reads one input into the campaign. A file of code rows other than
-// standard input is only recognised while deferring: it is read once
-// every other file has been, so that only the code rows of channels with
-// a fault need be kept. Returns 0, or 1 after reporting a fault.
+// Whether the input can be opened again and read from its start: a
+// regular file, and not standard input; a pipe, a FIFO or a device would
+// give only what is left.
+bool can_read_again(const char* path, int fd)
+{
+    struct stat status;
+    return !is_standard(path) && fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Reads one input into the campaign. A file of code rows that can be read
+// again is only recognised while deferring: it is read once every other
+// file has been, so that only the code rows of channels with a fault need
+// be kept; other code rows are read where they stand. Returns 0, or 1
+// after reporting a fault.
 int read_input(const report::Source& source, bool deferring, report::Campaign& campaign, bool& deferred,
                Kinds& kinds)
 {
@@ -118,7 +129,7 @@ int read_input(const report::Source& source, bool deferring, report::Campaign& c
     int status = report::read_header(reader, source.path, kind);
     if (status == 0) {
         kinds |= 1u << kind;
-        deferred = deferring && kind == rows::kCodes && !is_standard(source.path);
+        deferred = deferring && kind == rows::kCodes && can_read_again(source.path, fd);
         if (!deferred) status = report::read_rows(reader, kind, source, campaign);
     }
     if (fd != STDIN_FILENO) close(fd);
@@ -130,8 +141,10 @@ int read_inputs(const char* const* paths, int count, report::Campaign& campaign,
     int status = 0;
     report::Array<int> deferred;
     for (int i = 0; i < count; ++i) {
+        // By the last input every file of other rows has been read: code
+        // rows read there, in place, are read late.
         bool later = false;
-        status |= read_input({paths[i], static_cast<std::uint32_t>(i), false}, true, campaign, later, kinds);
+        status |= read_input({paths[i], static_cast<std::uint32_t>(i), i + 1 == count}, true, campaign, later, kinds);
         if (later) deferred.push(i);
     }
     for (const int i : deferred) {
@@ -231,7 +244,7 @@ int report_campaign(const Options& options, const regex_t& naming, const char* c
                                      made,
                                      TAVRIN_VERSION};
     report::write_page(page, campaign, distributions, counts, facts);
-    report::Output outputs[2] = {{options.page, &page, -1, {}}, {options.verdicts, &verdicts, -1, {}}};
+    report::Output outputs[2] = {{options.page, &page, -1, {}, {}}, {options.verdicts, &verdicts, -1, {}, {}}};
     if (options.verdicts != nullptr) report::write_verdicts(campaign, verdicts);
     const int status = write_outputs(outputs, options.verdicts != nullptr ? 2 : 1);
     warn(kinds, counts);

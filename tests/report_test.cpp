@@ -2,6 +2,7 @@
 // campaigns of rows written here; its statistics and the fault sets that it
 // shares with the survey, in-process, by the million.
 #include "faults.h"
+#include "report_charts.h"
 #include "report_stats.h"
 #include "rows.h"
 #include "runner.h"
@@ -61,6 +62,16 @@ std::string recording_row(const std::string& name, int status, int unfinished, i
     return name + "\t" + std::to_string(status) + "\t400\t" + std::to_string(unfinished) + "\t\t\t" + lows + "\t" +
            highs + "\t" + numbers + "\t" + bits + "\t" + bits + "\t" + std::to_string(malformed) + "\t0\t8\t" +
            decimals + "\t" + decimals + "\t" + faults + "\n";
+}
+
+// A channel's code rows: each code with its count.
+std::string code_rows(const std::string& name, int chan, const std::map<int, int>& counts)
+{
+    std::string rows;
+    for (const auto& [code, count] : counts) {
+        rows += name + "\t" + std::to_string(chan) + "\t" + std::to_string(code) + "\t" + std::to_string(count) + "\n";
+    }
+    return rows;
 }
 
 // Channel rows whose every channel's codes run from lowest to highest.
@@ -175,6 +186,17 @@ TEST_F(Report, VerdictsFollowTheRows)
                                   "8\tgood\t\n9\tgood\t\n";
     const std::string w = kNoRecordingRows;
     write_file("inputs", "");
+    // Code rows of stuck channel 12, two versions of them; the later file
+    // given holds its histogram.
+    const std::string codes_12 = header(rows::kCodes) + code_rows(station("7", a), 12, {{5, 3}, {6, 4}, {7, 5}});
+    const std::string other_codes_12 = header(rows::kCodes) + code_rows(station("7", a), 12, {{6, 10}, {8, 2}});
+    const std::string stuck_reasons = "7\tscrap\t" + a + ":3:stuck0:9," + a + ":12:stuck1:1," + a + ":12:stuck1:2\n";
+    // Code rows through a pipe, which gives them once, as <(...) does.
+    int piped[2];
+    ASSERT_EQ(pipe(piped), 0);
+    ASSERT_EQ(write(piped[1], codes_12.data(), codes_12.size()), static_cast<ssize_t>(codes_12.size()));
+    close(piped[1]);
+    const std::string pipe_path = "/proc/self/fd/" + std::to_string(piped[0]);
     const std::vector<VerdictCase> cases = {
         {"good in both configurations, the configuration's underscores kept",
          {{"c.tsv", channels_file(channel_rows(station("7", a)) + good_b)}}, {"c.tsv"}, w + summary(2, 1, 0, 0, 1),
@@ -250,6 +272,15 @@ TEST_F(Report, VerdictsFollowTheRows)
                                     recording_row(station("3", a), 1, 0, 0, "", 1024, -1))}},
          {"r.tsv"}, summary(3, 3, 0, 1, 2), "1\tgood\t\n2\tgood\t\n3\tre-test\t" + a + ":unreadable\n",
          {"Left out as ramps: 32 channels (" + a + " 32), "}},
+        {"code rows through a pipe are read once, where they stand", {{"c.tsv", channels_file(stuck)}},
+         {pipe_path, "c.tsv"}, w + summary(1, 1, 1, 0, 0), stuck_reasons, {"<title>12 values in 3 codes from 5 to 7;"}},
+        {"a recording's code rows given twice: those of the later file",
+         {{"c.tsv", channels_file(stuck)}, {"k.tsv", codes_12}, {"l.tsv", other_codes_12}}, {"c.tsv", "k.tsv", "l.tsv"},
+         w + summary(1, 1, 1, 0, 0), stuck_reasons, {"<title>12 values in 2 codes from 6 to 8;", "!codes from 5 to"}},
+        {"a recording's code rows given twice, in the other order, the first on standard input",
+         {{"c.tsv", channels_file(stuck)}, {"k.tsv", codes_12}, {"l.tsv", other_codes_12}}, {"-", "c.tsv", "k.tsv"},
+         w + summary(1, 1, 1, 0, 0), stuck_reasons, {"<title>12 values in 3 codes from 5 to 7;", "!codes from 6 to"},
+         {kAllOpen, RLIM_INFINITY, false, RLIM_INFINITY, "l.tsv"}},
     };
     for (const VerdictCase& c : cases) {
         const Outcome outcome = report(c.files, c.args, c.child);
@@ -259,6 +290,7 @@ TEST_F(Report, VerdictsFollowTheRows)
         expect_fragments(slurp("page.html"), c.page, c.name);
         for (const auto& entry : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(entry);
     }
+    close(piped[0]);
 }
 
 // The number on the page's tile of the label.
@@ -371,6 +403,8 @@ TEST_F(Report, BadInputWritesNothing)
         for (const std::string& field : fields) row += (row.empty() ? "" : "\t") + field;
         return channels_file(row + "\n" + rows.substr(row2.size()));
     };
+    const std::string recording = recording_row(name, 0, 0, 0);
+    const std::string last_rms_below_0 = recording.substr(0, recording.rfind("7.000")) + "-0.500\t\n";
     const std::vector<BadCase> cases = {
         {"an empty file", "", "f.tsv:1: empty, where the survey's header was expected\n"},
         {"rows without a header", rows,
@@ -383,8 +417,12 @@ TEST_F(Report, BadInputWritesNothing)
          "f.tsv:2: 10 columns, where channels rows have 11\n"},
         {"a row cut short at the end", channels_file(rows.substr(0, rows.size() - 4)),
          "f.tsv:33: a row cut short: no newline at its end\n"},
-        {"a bad number", with_column(6, "5x.1"), "f.tsv:2: mean: '5x.1' is not a number or nan\n"},
-        {"a number without decimals after its point", with_column(7, "2."), "f.tsv:2: rms: '2.' is not a number or nan\n"},
+        {"a bad number", with_column(6, "5x.1"), "f.tsv:2: mean: '5x.1' is not a number from 0 to 1023 or nan\n"},
+        {"a number without decimals after its point", with_column(7, "2."),
+         "f.tsv:2: rms: '2.' is not a number from 0 to 1023 or nan\n"},
+        {"a mean far beyond any code", with_column(6, "10000000000000000"),
+         "f.tsv:2: mean: '10000000000000000' is not a number from 0 to 1023 or nan\n"},
+        {"an rms above 1023", with_column(7, "1023.001"), "f.tsv:2: rms: '1023.001' is not a number from 0 to 1023 or nan\n"},
         {"a channel out of range", with_column(1, "32"), "f.tsv:2: channel: '32' is not a channel from 0 to 31\n"},
         {"a fault name", with_column(10, "stuck1:10"),
          "f.tsv:2: faults: 'stuck1:10' is not ok, no-data, dead, never-low or stuck names\n"},
@@ -396,12 +434,22 @@ TEST_F(Report, BadInputWritesNothing)
          "f.tsv:3: " + name + ": rows for 2 of its 32 channels, and no recording row\n"},
         {"a recording row's mean of 31 items",
          recordings_file(std::regex_replace(recording_row(name, 0, 0, 0), std::regex("\t7\\.000,"), "\t", std::regex_constants::format_first_only)),
-         "f.tsv:2: mean: '7.000,7.000,7.000,7.000,7.000,7.000,7.00...' is not 32 numbers or nan\n"},
+         "f.tsv:2: mean: '7.000,7.000,7.000,7.000,7.000,7.000,7.00...' is not 32 numbers from 0 to 1023 or nan\n"},
+        {"a recording row's rms below 0, its last item", recordings_file(last_rms_below_0),
+         "f.tsv:2: rms: '7.000,7.000,7.000,7.000,7.000,7.000,7.00...' is not 32 numbers from 0 to 1023 or nan\n"},
         {"a recording row's fault items", recordings_file(recording_row(name, 0, 0, 0, "3:dead,3:stuck1:2")),
          "f.tsv:2: faults: '3:dead,3:stuck1:2' is not channel:name items\n"},
         {"a code out of range", header(rows::kCodes) + name + "\t3\t1024\t5\n",
          "f.tsv:2: code: '1024' is not a code from 0 to 1023\n"},
         {"a count of none", header(rows::kCodes) + name + "\t3\t10\t0\n", "f.tsv:2: count: '0' is not a count above 0\n"},
+        {"a line of 1 MiB, as long as a line may be", std::string(1 << 20, 'a') + "\n",
+         "f.tsv:1: not the survey's rows: the first line is none of its headers\n"},
+        {"a first line of 1 MiB and a byte", std::string((1 << 20) + 1, 'a') + "\n",
+         "f.tsv:1: a line of more than 1 MiB, which no row of the survey is\n"},
+        {"a row of 1.5 MB", channels_file(std::string(1500000, 'a') + "\n" + rows),
+         "f.tsv:2: a line of more than 1 MiB, which no row of the survey is\n"},
+        {"a row of 2.2 MB", channels_file(rows + std::string(2200000, 'a') + "\n"),
+         "f.tsv:34: a line of more than 1 MiB, which no row of the survey is\n"},
     };
     for (const BadCase& c : cases) {
         write_file("page.html", "old page");
@@ -420,11 +468,20 @@ struct UsageCase {
     std::vector<std::string> args;
     int status;
     std::string err;
+    std::string out = "";                           // standard output, a file
+    std::map<std::string, std::string> files = {};  // files as the run leaves them
 };
 
 TEST_F(Report, CommandLine)
 {
     write_file("c.tsv", channels_file(channel_rows(station("7", "cfg"))));
+    // Symbolic links, which the outputs go through and leave as they are:
+    // to standard output, and to a regular file in another directory.
+    std::filesystem::create_symlink("/proc/self/fd/1", "so");
+    std::filesystem::create_directory("elsewhere");
+    write_file("elsewhere/v.tsv", "old verdicts");
+    std::filesystem::create_symlink("elsewhere/v.tsv", "linked.tsv");
+    const std::string verdicts = kVerdictsHeader + "7\tgood\t\n";
     const std::string more = "Try 'tavrin-report --help' for more information.\n";
     const std::vector<UsageCase> cases = {
         {{"--bogus"}, 2, "tavrin-report: unrecognized option '--bogus'\n" + more},
@@ -439,14 +496,22 @@ TEST_F(Report, CommandLine)
          "tavrin-report: nodir/page.html: No such file or directory\n" + kNoRecordingRows + summary(1, 1, 0, 0, 1)},
         {{"-o", "/dev/full", "c.tsv"}, 1,
          "tavrin-report: /dev/full: No space left on device\n" + kNoRecordingRows + summary(1, 1, 0, 0, 1)},
-        {{"-o", "page.html", "--verdicts=-", "c.tsv"}, 0, kNoRecordingRows + summary(1, 1, 0, 0, 1)},
+        {{"-o", "page.html", "--verdicts=-", "c.tsv"}, 0, kNoRecordingRows + summary(1, 1, 0, 0, 1), verdicts},
+        {{"-o", "page.html", "--verdicts=so", "c.tsv"}, 0, kNoRecordingRows + summary(1, 1, 0, 0, 1), verdicts},
+        {{"-o", "page.html", "--verdicts=linked.tsv", "c.tsv"}, 0, kNoRecordingRows + summary(1, 1, 0, 0, 1), "",
+         {{"elsewhere/v.tsv", verdicts}}},
     };
     for (const UsageCase& c : cases) {
+        std::string name;
+        for (const std::string& arg : c.args) name += arg + " ";
         const Outcome outcome = run(kReport, c.args);
-        EXPECT_EQ(outcome.status, c.status) << c.args[0];
-        EXPECT_EQ(outcome.err, c.err) << c.args[0];
+        EXPECT_EQ(outcome.status, c.status) << name;
+        EXPECT_EQ(outcome.err, c.err) << name;
+        EXPECT_EQ(outcome.out, c.out) << name;
+        for (const auto& [path, content] : c.files) EXPECT_EQ(slurp(path), content) << name << ": " << path;
+        EXPECT_TRUE(std::filesystem::is_symlink("so") && std::filesystem::is_symlink("linked.tsv")) << name;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator("elsewhere"), {}), 1) << name;
     }
-    EXPECT_EQ(slurp("out"), kVerdictsHeader + "7\tgood\t\n");
 }
 
 // The page and the verdicts file go through a temporary file beside them
@@ -651,6 +716,31 @@ TEST(ReportStatistics, SpreadsMatchSorting)
         ASSERT_EQ(spread.low_whisker, low) << array;
         ASSERT_EQ(spread.high_whisker, high) << array;
         values_seen += count;
+    }
+}
+
+// The box plots' axes come to an end whatever the values: those of one
+// chip whose every mean and rms is one value, far beyond any code.
+TEST(ReportCharts, AxesEndWhateverTheValues)
+{
+    for (const float value : {1e16f, 3e38f}) {
+        report::Campaign campaign;
+        const std::string name = station("7", "cfg");
+        const std::uint32_t r = report::recording_of(campaign, name.data(), name.size());
+        campaign.recordings[r].channel_rows = report::kAllChannels;
+        for (int chan = 0; chan < 32; ++chan) report::channels_of(campaign, r)[chan] = {value, value, faults::kNoFault};
+        regex_t naming;
+        ASSERT_EQ(regcomp(&naming, report::kStationNaming, REG_EXTENDED), 0);
+        report::name_chips(campaign, naming);
+        regfree(&naming);
+        report::decide(campaign);
+        report::Distributions distributions;
+        report::measure(campaign, distributions);
+        for (const report::Quantity quantity : {report::kPedestal, report::kNoise}) {
+            report::Text text;
+            report::box_plots(text, campaign, distributions, 0, quantity);
+            EXPECT_EQ(std::string(text.data(), text.size()).rfind("</svg>\n"), text.size() - 7) << value;
+        }
     }
 }
 
