@@ -34,65 +34,61 @@ const std::int64_t kEvidenceShare = 10;
 // or to show a stuck bit or a missed pulse.
 const std::int64_t kLeastCodes = 2;
 
-// The count, range and steady bits of the codes the histogram holds: the
-// bits of every code ANDed (ones) and ORed (any).
-void count_codes(const Codes& c, Figures& f, int& any)
+// Everything one look at each code that came gives: the count, range,
+// distinct codes and steady bits (ones ANDed, any ORed), the baseline's
+// count and sum, and what the pulse lines held. Returns any.
+int count_codes(const Codes& c, Figures& f)
 {
-    f.codes = 0;
+    f.codes = f.distinct = f.baseline = 0;
     f.minimum = kCodes;
     f.maximum = -1;
     f.ones = kAllBits;
-    any = 0;
+    f.on_pulses = f.came_down = false;
+    int any = 0;
+    std::int64_t sum = 0;
     for (int code = c.lowest; code <= c.highest; ++code) {
         const std::int64_t n = c.histogram[code];
         if (n == 0) continue;
+        const std::int64_t pulsed = c.pulse_histogram[code];
         f.codes += n;
+        ++f.distinct;
         f.minimum = code < f.minimum ? code : f.minimum;
         f.maximum = code;
         f.ones &= code;
         any |= code;
+        f.baseline += n - pulsed;
+        sum += (n - pulsed) * code;
+        f.on_pulses = f.on_pulses || pulsed != 0;
+        f.came_down = f.came_down || (pulsed != 0 && code <= 1);
     }
+    f.mean = f.baseline == 0 ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(sum) / f.baseline;
+    return any;
 }
 
-// Mean and standard deviation of the codes off the pulse lines, in two
-// passes, which keep the deviation exact to well below the rows' three
+// The standard deviation of the codes off the pulse lines, about their
+// mean: a second look, which keeps it exact to well below the rows' three
 // decimals.
-void pedestal_and_noise(const Codes& c, Figures& f)
+double noise(const Codes& c, const Figures& f)
 {
-    std::int64_t count = 0, sum = 0;
-    for (int code = c.lowest; code <= c.highest; ++code) {
-        const std::int64_t n = c.histogram[code] - c.pulse_histogram[code];
-        count += n;
-        sum += n * code;
-    }
-    f.baseline = count;
-    f.mean = f.rms = std::numeric_limits<double>::quiet_NaN();
-    if (count == 0) return;
-    f.mean = static_cast<double>(sum) / count;
+    if (f.baseline == 0) return std::numeric_limits<double>::quiet_NaN();
     double squares = 0;
-    for (int code = c.lowest; code <= c.highest; ++code) {
+    for (int code = f.minimum; code <= f.maximum; ++code) {
         const double deviation = code - f.mean;
         squares += (c.histogram[code] - c.pulse_histogram[code]) * deviation * deviation;
     }
-    f.rms = std::sqrt(squares / count);
-}
-
-std::int64_t distinct_codes(const Codes& c)
-{
-    std::int64_t distinct = 0;
-    for (int code = c.lowest; code <= c.highest; ++code) distinct += c.histogram[code] != 0;
-    return distinct;
+    return std::sqrt(squares / f.baseline);
 }
 
 // The lowest and highest dense code; false when no code is dense.
-bool dense_range(const Codes& c, std::int64_t codes, std::int64_t distinct, int& low, int& high)
+bool dense_range(const Codes& c, const Figures& f, int& low, int& high)
 {
     // n >= codes / kDenseShare, or n >= codes / (2 distinct) for a spread
     // so wide that the first asks more than the mean count per code.
-    const std::int64_t share = distinct > kRampSpread ? 2 * distinct : kDenseShare;
+    const std::int64_t codes = f.codes;
+    const std::int64_t share = f.distinct > kRampSpread ? 2 * f.distinct : kDenseShare;
     low = kCodes;
     high = -1;
-    for (int code = c.lowest; code <= c.highest; ++code) {
+    for (int code = f.minimum; code <= f.maximum; ++code) {
         const std::int64_t n = c.histogram[code];
         if (n < kDenseLeast || n * share < codes) continue;
         if (low == kCodes) low = code;
@@ -107,6 +103,7 @@ bool dense_range(const Codes& c, std::int64_t codes, std::int64_t distinct, int&
 // partners.
 bool density_shows(const Codes& c, std::int64_t codes, int low, int high, int bit)
 {
+    if ((1 << bit) > high - low) return false;  // no code and its partner both in the range
     std::int64_t paired = 0;
     for (int code = low; code <= high; ++code) {
         const int partner = code ^ (1 << bit);
@@ -118,10 +115,10 @@ bool density_shows(const Codes& c, std::int64_t codes, int low, int high, int bi
 // Whether every pulse line pulled the channel down to the bits that stayed
 // set, above bit 0, or one above (bit 0 being free): the pulse shows that
 // those bits should have come down. False without a code on a pulse line.
-bool pulse_shows(const Codes& c, int stuck_high)
+bool pulse_shows(const Codes& c, const Figures& f, int stuck_high)
 {
     bool any = false;
-    for (int code = c.lowest; code <= c.highest; ++code) {
+    for (int code = f.minimum; code <= f.maximum; ++code) {
         if (c.pulse_histogram[code] == 0) continue;
         if (code != stuck_high && code != (stuck_high | 1)) return false;
         any = true;
@@ -129,26 +126,14 @@ bool pulse_shows(const Codes& c, int stuck_high)
     return any;
 }
 
-// The channel's codes on pulse lines: whether it has any, and whether one
-// of them is 0 or 1.
-void pulse_lows(const Codes& c, bool& on_pulses, bool& came_down)
-{
-    on_pulses = came_down = false;
-    for (int code = c.lowest; code <= c.highest; ++code) {
-        if (c.pulse_histogram[code] == 0) continue;
-        on_pulses = true;
-        came_down = came_down || code <= 1;
-    }
-}
-
 // The bits named stuck at 1 and at 0.
-void stuck_bits(const Codes& c, const Figures& f, std::int64_t distinct, bool pulses, Findings& found)
+void stuck_bits(const Codes& c, const Figures& f, bool pulses, Findings& found)
 {
     found.stuck1 = found.stuck0 = 0;
     int low, high;
-    const bool dense = dense_range(c, f.codes, distinct, low, high);
+    const bool dense = dense_range(c, f, low, high);
     const int high_ones = f.ones & ~1;
-    const bool pulled = pulses && high_ones != 0 && pulse_shows(c, high_ones);
+    const bool pulled = pulses && f.on_pulses && high_ones != 0 && pulse_shows(c, f, high_ones);
     for (int bit = 0; bit <= kHighestBit; ++bit) {
         const int mask = 1 << bit;
         if ((f.ones | f.zeros) & mask) {
@@ -180,10 +165,8 @@ int stuck_shift(Class fault)
 Figures figures_of(const Codes& codes)
 {
     Figures f;
-    int any;
-    count_codes(codes, f, any);
-    f.zeros = ~any & kAllBits;
-    pedestal_and_noise(codes, f);
+    f.zeros = ~count_codes(codes, f) & kAllBits;
+    f.rms = noise(codes, f);
     return f;
 }
 
@@ -199,8 +182,7 @@ Findings findings_of(const Codes& codes, const Figures& figures, bool pulses)
         return found;
     }
     if (figures.codes < kLeastCodes) return found;  // too little to show anything
-    const std::int64_t distinct = distinct_codes(codes);
-    stuck_bits(codes, figures, distinct, pulses, found);
+    stuck_bits(codes, figures, pulses, found);
     if (found.stuck1 != 0 || found.stuck0 != 0) {
         found.fault = kStuck1;
         return found;
@@ -208,9 +190,7 @@ Findings findings_of(const Codes& codes, const Figures& figures, bool pulses)
     // A ramp's bottom makes lines that look like pulse lines, where a
     // channel that noise keeps a few codes up never reads 0 or 1; but a ramp
     // has no pulse to miss.
-    bool on_pulses, came_down;
-    pulse_lows(codes, on_pulses, came_down);
-    if (pulses && on_pulses && !came_down && distinct <= kRampSpread) found.fault = kNeverLow;
+    if (pulses && figures.on_pulses && !figures.came_down && figures.distinct <= kRampSpread) found.fault = kNeverLow;
     return found;
 }
 

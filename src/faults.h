@@ -49,6 +49,7 @@ struct Codes {
 // dividing by the count) over the codes that came off the pulse lines.
 struct Figures {
     std::int64_t codes;
+    std::int64_t distinct;  // different codes
     int minimum;  // of the codes, when there are any
     int maximum;
     int ones;     // the bits set in every code
@@ -56,6 +57,8 @@ struct Figures {
     std::int64_t baseline;  // codes off the pulse lines
     double mean;  // NaN without baseline codes
     double rms;   // likewise
+    bool on_pulses;  // some code came on a pulse line
+    bool came_down;  // one of those was 0 or 1
 };
 
 Figures figures_of(const Codes& codes);

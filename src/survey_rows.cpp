@@ -26,6 +26,7 @@ const std::size_t kMaxRecordingColumns = 2 + kCount + 2 + 2 * kNChan * kChannel 
 const std::size_t kMaxChannelColumns = kChannel + 2 * kCount + 2 * kCode + 2 * kFigure + 2 * kDigits +
                                        faults::kCodeBits * kNamed;
 const std::size_t kMaxCodeColumns = kChannel + kCode + kCount;
+static_assert(rows::kThousandthsBytes + 1 <= kFigure, "a figure and its comma fit their room");
 
 char* put_text(char* at, const char* text)
 {
@@ -52,7 +53,7 @@ char* put_number(char* at, long long value)
 char* put_figure(char* at, double figure)
 {
     if (std::isnan(figure)) return put_text(at, "nan");
-    return at + std::snprintf(at, kFigure, "%.3f", figure);
+    return rows::put_thousandths(at, figure);
 }
 
 // Ends a column; the row's last one ends the line.

@@ -3,6 +3,7 @@
 // must get from the survey's rules and from the model's alike.
 #include "fault_model.h"
 #include "faults.h"
+#include "rows.h"
 
 #include <gtest/gtest.h>
 
@@ -194,6 +195,27 @@ TEST(FaultRules, TheSurveyAgreesWithTheModel)
         named += got != "ok";
     }
     std::cout << named << " of " << kChannels << " random channels named something\n";
+}
+
+// The rows' three decimals are printf's, to the last digit: on means of
+// every kind (sums over counts, which make exact ties such as 0.0625), on
+// random values and on the ends of the range, by the million.
+TEST(FaultRules, FiguresAreWrittenAsPrintfWritesThem)
+{
+    std::mt19937_64 rng(1024);
+    std::vector<double> values = {0.0, 1023.0, 0.0005, 0.0015, 0.0625, 1022.9995, 511.5, 1e-300, 5e-324};
+    for (int n = 0; n < 1000000; ++n) {
+        const std::int64_t count = 1 + rng() % 100000;
+        const std::int64_t sum = static_cast<std::int64_t>(rng() % (1024 * static_cast<std::uint64_t>(count)));
+        values.push_back(static_cast<double>(sum) / count);
+        values.push_back(std::ldexp(static_cast<double>(rng() >> 11), -43));  // any double below 1024
+    }
+    for (const double value : values) {
+        char expected[32], got[32];
+        std::snprintf(expected, sizeof expected, "%.3f", value);
+        *rows::put_thousandths(got, value) = '\0';
+        ASSERT_STREQ(got, expected) << std::hexfloat << value;
+    }
 }
 
 }  // namespace
