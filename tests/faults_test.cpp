@@ -133,6 +133,10 @@ TEST(FaultRules, EachRuleNamesWhatTheCodesShow)
         // and the dense range counts from half the mean per code.
         {"ramp with a bit stuck at 0", ramp(12000, stuck0_bit2), {}, "stuck0:2", false},
         {"ramp with a bit stuck at 1", ramp(12000, stuck1_bit3, 3), {}, "stuck1:3", false},
+        // An even ramp, every code as frequent: none reaches 0.2 % when a
+        // stuck bit halves the codes to 512, each then 1/512 of them.
+        {"even ramp with a bit stuck at 0", ramp(12288, stuck0_bit2, 0.01), {}, "stuck0:2", false},
+        {"even ramp with a bit stuck at 1", ramp(10240, stuck1_bit3, 0.01), {}, "stuck1:3", false},
         {"half a ramp: bit 9 never set, its partners beyond the range", ramp(12000, stuck0_bit9), {}, "ok", false},
         // Stray codes count once each: they do not stretch the dense range.
         {"stray codes far off", [] {

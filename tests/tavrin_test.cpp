@@ -590,6 +590,11 @@ TEST_F(Tavrin, SurveyOfAnArchive)
         // last whole row.
         {"standard output reaching a size limit", {"a.txt", "a.txt"}, 1, kSurveyHeader,
          "tavrin-survey: standard output: File too large\n", {kAllOpen, header_and_a_half}},
+        // A limit that standard error reaches first, while no row is being
+        // written: its message is cut at the limit, and the survey goes on
+        // to fail on its row rather than die of the signal.
+        {"standard error reaching a size limit", {"--no-header", "none.txt"}, 1, "",
+         "tavrin-survey: none.", {kAllOpen, 20}},
         {"nothing to survey", {}, 2, "", "Usage: tavrin-survey [--no-header] [--rows=KIND] [--files0-from=F] [FILE...]\n" + usage},
         {"an unknown option", {"--bogus", "a.txt"}, 2, "", "tavrin-survey: unrecognized option '--bogus'\n" + usage},
         {"an unknown short option", {"a.txt", "-xv"}, 2, "", "tavrin-survey: invalid option -- 'x'\n" + usage},
