@@ -467,7 +467,7 @@ TEST_F(Report, BadInputWritesNothing)
         {"channel rows stopping short", channels_file(rows.substr(0, rows.find('\n', row2.size()) + 1)),
          "f.tsv:3: " + name + ": rows for 2 of its 32 channels, and no recording row\n"},
         {"a recording row's mean of 31 items",
-         recordings_file(replaced(recording_row(name, 0, 0, 0), "\t7.000,", "\t", true)),
+         recordings_file(replaced(recording, "\t7.000,", "\t", true)),
          "f.tsv:2: mean: '7.000,7.000,7.000,7.000,7.000,7.000,7.00...' is not 32 numbers from 0 to 1023 or nan\n"},
         {"a recording row's rms below 0, its last item", recordings_file(last_rms_below_0),
          "f.tsv:2: rms: '7.000,7.000,7.000,7.000,7.000,7.000,7.00...' is not 32 numbers from 0 to 1023 or nan\n"},
